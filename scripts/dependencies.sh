@@ -1,0 +1,30 @@
+# Sourced by the project's scripts: installs the Debian packages the build
+# and the tests need, when any is missing (as root, or through sudo).
+
+RECORDER_PACKAGES="build-essential cmake pkg-config libsdl1.2-dev libsdl-image1.2-dev \
+libsdl-ttf2.0-dev libinih-dev libpng-dev fonts-nanum googletest libgtest-dev"
+
+recorder_install_missing() {
+    local missing=""
+    for package in $RECORDER_PACKAGES "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing Debian packages:$missing"
+    local as_root=""
+    [ "$(id -u)" -eq 0 ] || as_root="sudo"
+    $as_root apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -qq --no-install-recommends $missing
+}
+
+# Configures and builds one variant: recorder_build DIR "CMAKE OPTIONS" [TARGET...]
+recorder_build() {
+    local dir="$1" options="$2"
+    shift 2
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    # shellcheck disable=SC2086
+    cmake -S "$RECORDER_TOP" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo $options >/dev/null &&
+        cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+}

@@ -1,0 +1,390 @@
+#include "sim/scenario.h"
+
+#include <SDL.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "sim/frames.h"
+#include "sim/handheld.h"
+
+namespace sim {
+namespace {
+
+using Words = std::vector<std::string>;
+
+bool ToLong(const std::string& word, long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtol(word.c_str(), &end, 0);
+    return !word.empty() && *end == '\0' && errno == 0;
+}
+
+// The keys a scenario is likely to name; any other key by its number.
+int KeyByName(const std::string& name)
+{
+    static const std::map<std::string, int> names = {
+        {"backspace", SDLK_BACKSPACE},
+        {"tab", SDLK_TAB},
+        {"return", SDLK_RETURN},
+        {"escape", SDLK_ESCAPE},
+        {"space", SDLK_SPACE},
+        {"up", SDLK_UP},
+        {"down", SDLK_DOWN},
+        {"right", SDLK_RIGHT},
+        {"left", SDLK_LEFT},
+        {"kp_plus", SDLK_KP_PLUS},
+        {"kp_minus", SDLK_KP_MINUS},
+        {"home", SDLK_HOME},
+        {"end", SDLK_END},
+        {"pageup", SDLK_PAGEUP},
+        {"pagedown", SDLK_PAGEDOWN},
+        {"f1", SDLK_F1},
+        {"f2", SDLK_F2},
+        {"f3", SDLK_F3},
+        {"f4", SDLK_F4},
+    };
+    auto found = names.find(name);
+    if (found != names.end())
+        return found->second;
+    if (name.size() == 1 && name[0] > ' ' && name[0] < 127)
+        return static_cast<unsigned char>(name[0]);
+    long number = 0;
+    return ToLong(name, &number) && number >= 0 && number < SDLK_LAST ? static_cast<int>(number)
+                                                                      : -1;
+}
+
+void Push(SDL_Event event)
+{
+    SDL_PushEvent(&event);
+}
+
+std::string ShotPath(Handheld& machine, const std::string& file)
+{
+    if (!file.empty() && file[0] == '/')
+        return file;
+    return machine.Root() + "/sim/" + file;
+}
+
+// Each parser turns the words after the time into an action, or names the
+// fault.
+using Parser = bool (*)(const Words&, ScenarioCommand*, std::string*);
+
+bool ParseKey(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() < 3 || w.size() > 4 || (w[1] != "down" && w[1] != "up") ||
+        (w.size() == 4 && w[3] != "ctrl")) {
+        *error = "expected: key down|up <keysym> [ctrl]";
+        return false;
+    }
+    const int sym = KeyByName(w[2]);
+    if (sym < 0) {
+        *error = "unknown key " + w[2];
+        return false;
+    }
+    SDL_Event e{};
+    e.type = w[1] == "down" ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.state = w[1] == "down" ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = static_cast<SDLKey>(sym);
+    e.key.keysym.mod = w.size() == 4 ? KMOD_LCTRL : KMOD_NONE;
+    c->input = true;
+    c->act = [e](Handheld&) { Push(e); };
+    return true;
+}
+
+bool ParseButton(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long button = 0;
+    long stick = 0;
+    if (w.size() < 3 || w.size() > 4 || (w[1] != "down" && w[1] != "up") ||
+        !ToLong(w[2], &button) || button < 0 || button > 255 ||
+        (w.size() == 4 && (!ToLong(w[3], &stick) || stick < 0 || stick > 255))) {
+        *error = "expected: button down|up <n> [joystick]";
+        return false;
+    }
+    SDL_Event e{};
+    e.type = w[1] == "down" ? SDL_JOYBUTTONDOWN : SDL_JOYBUTTONUP;
+    e.jbutton.which = static_cast<Uint8>(stick);
+    e.jbutton.button = static_cast<Uint8>(button);
+    e.jbutton.state = w[1] == "down" ? SDL_PRESSED : SDL_RELEASED;
+    c->input = true;
+    c->act = [e](Handheld&) { Push(e); };
+    return true;
+}
+
+bool ParseAxis(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long stick = 0;
+    long axis = 0;
+    long value = 0;
+    if (w.size() != 4 || !ToLong(w[1], &stick) || stick < 0 || stick > 255 ||
+        !ToLong(w[2], &axis) || axis < 0 || axis > 255 || !ToLong(w[3], &value) || value < -32768 ||
+        value > 32767) {
+        *error = "expected: axis <joystick> <axis> <value -32768..32767>";
+        return false;
+    }
+    SDL_Event e{};
+    e.type = SDL_JOYAXISMOTION;
+    e.jaxis.which = static_cast<Uint8>(stick);
+    e.jaxis.axis = static_cast<Uint8>(axis);
+    e.jaxis.value = static_cast<Sint16>(value);
+    c->input = true;
+    c->act = [e](Handheld&) { Push(e); };
+    return true;
+}
+
+bool ParseTouch(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long x = 0;
+    long y = 0;
+    if (w.size() != 4 || (w[1] != "down" && w[1] != "up" && w[1] != "move") || !ToLong(w[2], &x) ||
+        x < 0 || x > 65535 || !ToLong(w[3], &y) || y < 0 || y > 65535) {
+        *error = "expected: touch down|up|move <x> <y>";
+        return false;
+    }
+    SDL_Event e{};
+    if (w[1] == "move") {
+        e.type = SDL_MOUSEMOTION;
+        e.motion.x = static_cast<Uint16>(x);
+        e.motion.y = static_cast<Uint16>(y);
+    } else {
+        e.type = w[1] == "down" ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.state = w[1] == "down" ? SDL_PRESSED : SDL_RELEASED;
+        e.button.x = static_cast<Uint16>(x);
+        e.button.y = static_cast<Uint16>(y);
+    }
+    c->input = true;
+    c->act = [e](Handheld&) { Push(e); };
+    return true;
+}
+
+bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long bytes = 0;
+    if (w.size() == 3 && w[1] == "free" && ToLong(w[2], &bytes) && bytes >= 0) {
+        c->act = [bytes](Handheld& machine) {
+            machine.SetCardFree(bytes);
+            machine.SetCard(CardState::kIn);
+        };
+        return true;
+    }
+    static const std::map<std::string, CardState> states = {
+        {"in", CardState::kIn}, {"out", CardState::kOut}, {"locked", CardState::kLocked}};
+    auto found = w.size() == 2 ? states.find(w[1]) : states.end();
+    if (found == states.end()) {
+        *error = "expected: card in|out|locked, or card free <bytes>";
+        return false;
+    }
+    const CardState state = found->second;
+    c->act = [state](Handheld& machine) { machine.SetCard(state); };
+    return true;
+}
+
+bool ParseHold(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) {
+        *error = "expected: hold on|off";
+        return false;
+    }
+    const bool on = w[1] == "on";
+    c->act = [on](Handheld& machine) { machine.SetHold(on); };
+    return true;
+}
+
+bool ParseBattery(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long level = 0;
+    if (w.size() != 2 || !ToLong(w[1], &level) || level < 0 || level > 65535) {
+        *error = "expected: battery <level 1 (full)..4 (low)>";
+        return false;
+    }
+    c->act = [level](Handheld& machine) { machine.SetBattery(static_cast<int>(level)); };
+    return true;
+}
+
+bool ParseClock(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    struct tm when {};
+    const std::string text = w.size() == 3 ? w[1] + " " + w[2] : "";
+    const char* end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &when);
+    if (!end || *end) {
+        *error = "expected: clock <YYYY-MM-DD HH:MM:SS>";
+        return false;
+    }
+    when.tm_isdst = -1;
+    const time_t at = mktime(&when);
+    c->act = [at](Handheld& machine) { machine.SetClock(at); };
+    return true;
+}
+
+bool ParseShot(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2) {
+        *error = "expected: shot <file.bmp|file.png>";
+        return false;
+    }
+    const std::string file = w[1];
+    c->input = true;
+    c->act = [file](Handheld& machine) { frames::SaveLast(ShotPath(machine, file)); };
+    return true;
+}
+
+bool ParseQuit(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 1) {
+        *error = "expected: quit";
+        return false;
+    }
+    SDL_Event e{};
+    e.type = SDL_QUIT;
+    c->input = true;
+    c->act = [e](Handheld&) { Push(e); };
+    return true;
+}
+
+const std::map<std::string, Parser>& Parsers()
+{
+    static const std::map<std::string, Parser> parsers = {
+        {"key", ParseKey},         {"button", ParseButton}, {"axis", ParseAxis},
+        {"touch", ParseTouch},     {"card", ParseCard},     {"hold", ParseHold},
+        {"battery", ParseBattery}, {"clock", ParseClock},   {"shot", ParseShot},
+        {"quit", ParseQuit},
+    };
+    return parsers;
+}
+
+// The player: one thread that waits for the screen, then for each command's
+// time.
+struct Player {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stopping = false;
+    bool started = false;
+    std::vector<ScenarioCommand> commands;
+    std::thread thread;
+
+    void Run()
+    {
+        if (!frames::WaitFirstFlip())
+            return;
+        const auto start = std::chrono::steady_clock::now();
+        for (const ScenarioCommand& command : commands) {
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                if (wake.wait_until(hold, start + std::chrono::milliseconds(command.at_ms),
+                                    [this] { return stopping; }))
+                    return;
+            }
+            command.act(Handheld::Instance());
+        }
+    }
+};
+
+Player& ThePlayer()
+{
+    static Player player;
+    return player;
+}
+
+}  // namespace
+
+bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, std::string* error)
+{
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    long last_ms = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        const std::string body = line.substr(0, line.find('#'));
+        std::istringstream in(body);
+        Words words;
+        for (std::string word; in >> word;)
+            words.push_back(word);
+        if (words.empty())
+            continue;
+        ScenarioCommand command;
+        command.text = body;
+        std::string fault;
+        if (!ToLong(words[0], &command.at_ms) || command.at_ms < 0) {
+            fault = "a line starts with its time in milliseconds";
+        } else if (command.at_ms < last_ms) {
+            fault = "times must not go back";
+        } else if (words.size() < 2 || !Parsers().count(words[1])) {
+            fault = "unknown command";
+        } else {
+            Parsers().at(words[1])(Words(words.begin() + 1, words.end()), &command, &fault);
+        }
+        if (!fault.empty()) {
+            *error = "line " + std::to_string(number) + ": " + fault + ": " + line;
+            return false;
+        }
+        last_ms = command.at_ms;
+        out->push_back(std::move(command));
+    }
+    return true;
+}
+
+namespace scenario {
+
+void Load(Handheld& machine)
+{
+    const char* path = std::getenv("HANDHELD_SCRIPT");
+    if (!path || !*path)
+        return;
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<ScenarioCommand> commands;
+    std::string error;
+    if (!file || !ParseScenario(text.str(), &commands, &error)) {
+        Notice("scenario %s: %s", path, file ? error.c_str() : "cannot be read");
+        _exit(2);
+    }
+    Player& player = ThePlayer();
+    std::lock_guard<std::mutex> hold(player.lock);
+    for (ScenarioCommand& command : commands) {
+        if (command.at_ms == 0 && !command.input)
+            command.act(machine);
+        else
+            player.commands.push_back(std::move(command));
+    }
+}
+
+void Start()
+{
+    Player& player = ThePlayer();
+    std::lock_guard<std::mutex> hold(player.lock);
+    if (player.started || player.commands.empty())
+        return;
+    player.started = true;
+    player.thread = std::thread([&player] { player.Run(); });
+}
+
+void Stop()
+{
+    Player& player = ThePlayer();
+    {
+        std::lock_guard<std::mutex> hold(player.lock);
+        player.stopping = true;
+    }
+    player.wake.notify_all();
+    frames::Cancel();
+    if (player.thread.joinable() && player.thread.get_id() != std::this_thread::get_id())
+        player.thread.join();
+}
+
+}  // namespace scenario
+}  // namespace sim

@@ -1,0 +1,48 @@
+#pragma once
+// Scenario files: what a person does to the handheld, and when. One command
+// a line, '#' starts a comment, times in milliseconds since the screen came
+// up:
+//
+//   <ms> key down|up <keysym> [ctrl]        SDL key symbol, a number or a name
+//   <ms> button down|up <n> [joystick]      handheld button n
+//   <ms> axis <joystick> <axis> <value>     analog stick
+//   <ms> touch down|up|move <x> <y>         touch screen
+//   <ms> card in|out|locked                 SD card
+//   <ms> card free <bytes>                  SD card with that much room
+//   <ms> hold on|off                        HOLD switch
+//   <ms> battery <level>                    1 (full) .. 4 (low: the warning level)
+//   <ms> clock <YYYY-MM-DD HH:MM:SS>        the handheld's local time
+//   <ms> shot <file>                        the screen after the last flip
+//   <ms> quit                               SDL_QUIT
+//
+// Input commands become real SDL events in SDL's queue. Device commands at
+// time 0 describe the handheld as the recorder finds it: they take effect
+// before the recorder starts.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class Handheld;
+
+struct ScenarioCommand {
+    long at_ms = 0;
+    bool input = false;  // acts through SDL's queue, so needs SDL running
+    std::string text;    // the line, for notices
+    std::function<void(Handheld&)> act;
+};
+
+// Parses a scenario; false with a message naming the line on a fault.
+bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, std::string* error);
+
+// Plays the scenario named by HANDHELD_SCRIPT, if any. Load at start-up,
+// Start when SDL runs, Stop before SDL stops.
+namespace scenario {
+void Load(Handheld& machine);
+void Start();
+void Stop();
+}  // namespace scenario
+
+}  // namespace sim

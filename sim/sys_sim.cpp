@@ -1,0 +1,345 @@
+// The platform calls on the simulated handheld: handheld paths live below
+// HANDHELD_ROOT, the devices are simulated, the SD card can be pulled,
+// locked or filled.
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/sys.h"
+#include "sim/handheld.h"
+#include "sim/soundcard.h"
+
+namespace {
+
+enum class Kind { kCardFile, kGpio, kDsp, kMixer };
+
+// Which descriptors the simulator must answer for itself. Everything not in
+// here is an ordinary file of the PC.
+class Descriptors {
+public:
+    void Add(int fd, Kind kind)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        kinds_[fd] = kind;
+    }
+    bool Find(int fd, Kind* kind)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto it = kinds_.find(fd);
+        if (it == kinds_.end())
+            return false;
+        *kind = it->second;
+        return true;
+    }
+    void Remove(int fd)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        kinds_.erase(fd);
+    }
+
+private:
+    std::mutex lock_;
+    std::unordered_map<int, Kind> kinds_;
+};
+
+Descriptors& Table()
+{
+    static Descriptors table;
+    return table;
+}
+
+sim::Handheld& Machine()
+{
+    return sim::Handheld::Instance();
+}
+
+bool IsNode(const char* path, const char* node)
+{
+    return std::string(path) == node;
+}
+
+// GPIO driver requests.
+constexpr unsigned long kGpioCardAbsent = 9;
+constexpr unsigned long kGpioHold = 11;
+
+bool WantsWrite(int flags)
+{
+    return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
+}
+
+// What a card in its present state answers to a path on it: 0 when the
+// call may go on, else the errno it fails with.
+int CardRefusal(bool writing)
+{
+    switch (Machine().Card()) {
+    case sim::CardState::kOut:
+        return ENOENT;
+    case sim::CardState::kLocked:
+        return writing ? EROFS : 0;
+    case sim::CardState::kIn:
+        return 0;
+    }
+    return 0;
+}
+
+// Maps a handheld path; on the card, also applies the card's state.
+bool MapForCall(const char* path, bool writing, std::string* host)
+{
+    *host = Machine().MapPath(path);
+    if (host->empty())
+        return false;
+    if (Machine().OnCard(*host)) {
+        const int refusal = CardRefusal(writing);
+        if (refusal) {
+            errno = refusal;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The bytes of a write that would grow the file, which the card's free
+// space must cover.
+off_t GrowthOf(int fd, size_t count)
+{
+    struct stat st;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || ::fstat(fd, &st) != 0)
+        return 0;
+    const off_t end = at + static_cast<off_t>(count);
+    return end > st.st_size ? end - (at > st.st_size ? at : st.st_size) : 0;
+}
+
+ssize_t WriteToCard(int fd, const void* buf, size_t count)
+{
+    if (Machine().Card() == sim::CardState::kOut) {
+        errno = EIO;
+        return -1;
+    }
+    const off_t growth = GrowthOf(fd, count);
+    const int64_t granted = Machine().TakeCardSpace(growth);
+    size_t allowed = count;
+    if (granted < growth) {
+        allowed = count - static_cast<size_t>(growth - granted);
+        if (allowed == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+    }
+    return ::write(fd, buf, allowed);
+}
+
+}  // namespace
+
+namespace sys {
+
+int open(const char* path, int flags, mode_t mode)
+{
+    if (IsNode(path, "/dev/GPIO")) {
+        Machine().RequireRoot();
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0)
+            Table().Add(fd, Kind::kGpio);
+        return fd;
+    }
+    if (IsNode(path, "/dev/dsp") || IsNode(path, "/dev/mixer")) {
+        Machine().RequireRoot();
+        const bool dsp = IsNode(path, "/dev/dsp");
+        const auto node = dsp ? sim::soundcard::Node::kDsp : sim::soundcard::Node::kMixer;
+        const int fd = sim::soundcard::Open(node, flags);
+        if (fd >= 0)
+            Table().Add(fd, dsp ? Kind::kDsp : Kind::kMixer);
+        return fd;
+    }
+    std::string host;
+    if (!MapForCall(path, WantsWrite(flags), &host))
+        return -1;
+    const int fd = ::open(host.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0 && Machine().OnCard(host))
+        Table().Add(fd, Kind::kCardFile);
+    return fd;
+}
+
+int close(int fd)
+{
+    Kind kind;
+    if (Table().Find(fd, &kind)) {
+        Table().Remove(fd);
+        if (kind == Kind::kDsp)
+            return sim::soundcard::Close(sim::soundcard::Node::kDsp, fd);
+        if (kind == Kind::kMixer)
+            return sim::soundcard::Close(sim::soundcard::Node::kMixer, fd);
+    }
+    return ::close(fd);
+}
+
+ssize_t read(int fd, void* buf, size_t count)
+{
+    Kind kind;
+    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
+        Machine().Card() == sim::CardState::kOut) {
+        errno = EIO;
+        return -1;
+    }
+    return ::read(fd, buf, count);
+}
+
+ssize_t write(int fd, const void* buf, size_t count)
+{
+    Kind kind;
+    if (Table().Find(fd, &kind) && kind == Kind::kCardFile)
+        return WriteToCard(fd, buf, count);
+    return ::write(fd, buf, count);
+}
+
+off_t lseek(int fd, off_t offset, int whence)
+{
+    Kind kind;
+    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
+        Machine().Card() == sim::CardState::kOut) {
+        errno = EIO;
+        return -1;
+    }
+    return ::lseek(fd, offset, whence);
+}
+
+int ioctl(int fd, unsigned long request, void* arg)
+{
+    Kind kind;
+    if (!Table().Find(fd, &kind))
+        return ::ioctl(fd, request, arg);
+    switch (kind) {
+    case Kind::kGpio:
+        if (!arg) {
+            errno = EFAULT;
+            return -1;
+        }
+        if (request == kGpioCardAbsent) {
+            *static_cast<int*>(arg) = Machine().Card() == sim::CardState::kOut ? 1 : 0;
+            return 0;
+        }
+        if (request == kGpioHold) {
+            *static_cast<int*>(arg) = Machine().Hold() ? 1 : 0;
+            return 0;
+        }
+        errno = ENOTTY;
+        return -1;
+    case Kind::kDsp:
+        return sim::soundcard::Ioctl(sim::soundcard::Node::kDsp, fd, request, arg);
+    case Kind::kMixer:
+        return sim::soundcard::Ioctl(sim::soundcard::Node::kMixer, fd, request, arg);
+    case Kind::kCardFile:
+        break;
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
+{
+    return ::poll(fds, nfds, timeout_ms);
+}
+
+int access(const char* path, int mode)
+{
+    if (IsNode(path, "/dev/GPIO")) {
+        Machine().RequireRoot();
+        return 0;
+    }
+    if (IsNode(path, "/dev/dsp"))
+        return sim::soundcard::Access(sim::soundcard::Node::kDsp, mode);
+    if (IsNode(path, "/dev/mixer"))
+        return sim::soundcard::Access(sim::soundcard::Node::kMixer, mode);
+    std::string host;
+    if (!MapForCall(path, (mode & W_OK) != 0, &host))
+        return -1;
+    return ::access(host.c_str(), mode);
+}
+
+int lstat(const char* path, struct stat* st)
+{
+    std::string host;
+    if (!MapForCall(path, false, &host))
+        return -1;
+    return ::lstat(host.c_str(), st);
+}
+
+int mkdir(const char* path, mode_t mode)
+{
+    std::string host;
+    if (!MapForCall(path, true, &host))
+        return -1;
+    return ::mkdir(host.c_str(), mode);
+}
+
+int unlink(const char* path)
+{
+    std::string host;
+    if (!MapForCall(path, true, &host))
+        return -1;
+    return ::unlink(host.c_str());
+}
+
+void sync()
+{
+    // The card is the root's file system; syncing the whole PC would make a
+    // recording's start wait on whatever else the PC is writing.
+    const std::string root = Machine().Root();
+    const int fd = root.empty() ? -1 : ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
+int chdir(const char* path)
+{
+    std::string host;
+    if (!MapForCall(path, false, &host))
+        return -1;
+    return ::chdir(host.c_str());
+}
+
+int execl(const char* path, const char* arg, ...)
+{
+    std::vector<char*> argv;
+    if (arg) {
+        argv.push_back(const_cast<char*>(arg));
+        va_list args;
+        va_start(args, arg);
+        while (const char* next = va_arg(args, const char*))
+            argv.push_back(const_cast<char*>(next));
+        va_end(args);
+    }
+    argv.push_back(nullptr);
+    std::string host;
+    if (!MapForCall(path, false, &host))
+        return -1;
+    return ::execv(host.c_str(), argv.data());
+}
+
+time_t time(time_t* out)
+{
+    const time_t now = Machine().Now();
+    if (out)
+        *out = now;
+    return now;
+}
+
+std::string resolve(const char* path)
+{
+    std::string host;
+    if (!MapForCall(path, false, &host))
+        return {};
+    return host;
+}
+
+}  // namespace sys

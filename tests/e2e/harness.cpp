@@ -1,0 +1,178 @@
+#include "tests/e2e/harness.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return ::remove(path);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> Run::OutLines() const
+{
+    return Lines(out);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+Handheld::Handheld(const std::string& language)
+{
+    char folder[] = "/tmp/recorder-e2e-XXXXXX";
+    if (!mkdtemp(folder))
+        throw std::runtime_error("mkdtemp");
+    root_ = folder;
+    const std::string lay_out = std::string(HANDHELD_ROOT_TOOL) + " " + root_ + " " + language;
+    if (std::system(lay_out.c_str()) != 0)
+        throw std::runtime_error("handheld-root failed");
+}
+
+Handheld::~Handheld()
+{
+    if (!getenv("KEEP_HANDHELD_ROOT"))
+        nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<std::string> Handheld::MenuLog() const
+{
+    return Lines(ReadFile(root_ + "/sim/menu.log"));
+}
+
+Run Handheld::Start(const std::string& scenario, double timeout_seconds,
+                    const std::map<std::string, std::string>& env) const
+{
+    const std::string script = root_ + "/sim/scenario.txt";
+    std::ofstream(script) << scenario;
+
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const size_t eq = entry.find('=');
+        vars[entry.substr(0, eq)] = eq == std::string::npos ? "" : entry.substr(eq + 1);
+    }
+    vars["HANDHELD_ROOT"] = root_;
+    vars["HANDHELD_SCRIPT"] = script;
+    vars["SDL_VIDEODRIVER"] = "dummy";
+    vars["SDL_AUDIODRIVER"] = "dummy";
+    for (const auto& [key, value] : env) {
+        if (value.empty())
+            vars.erase(key);
+        else
+            vars[key] = value;
+    }
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : vars)
+        entries.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    char program[] = RECORDER_BIN;
+    char* argv[] = {program, nullptr};
+    pid_t pid = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const int spawned = posix_spawn(&pid, program, &actions, &attributes, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    if (spawned != 0)
+        throw std::runtime_error("posix_spawn");
+
+    Run run;
+    const auto deadline =
+        started + std::chrono::milliseconds(static_cast<long>(timeout_seconds * 1000));
+    struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            run.timed_out = true;
+            ::kill(-pid, SIGKILL);
+            break;
+        }
+        if (::poll(fds, 2, static_cast<int>(left)) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_pipes;
+            }
+        }
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0)
+            ::close(fd.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.exited = WIFEXITED(status);
+    run.exit_code = run.exited ? WEXITSTATUS(status) : -1;
+    run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return run;
+}
+
+}  // namespace e2e

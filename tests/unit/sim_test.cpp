@@ -1,0 +1,210 @@
+// The simulated handheld: where its paths lead, what its card and GPIO
+// answer, and how its scenario files read.
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sys.h"
+#include "sim/handheld.h"
+#include "sim/scenario.h"
+
+namespace {
+
+sim::Handheld& Machine()
+{
+    return sim::Handheld::Instance();
+}
+
+TEST(SimPaths, HandheldPathsStayInsideTheRoot)
+{
+    const std::string root = Machine().Root();
+    ASSERT_FALSE(root.empty());
+    struct Case {
+        const char* path;
+        std::string host;  // empty: refused
+        int error;
+    };
+    const std::vector<Case> cases = {
+        {"/mnt/sd/music/rec/a.wav", root + "/mnt/sd/music/rec/a.wav", 0},
+        {"/mnt//sd/./music/../x", root + "/mnt/sd/x", 0},
+        {"/", root, 0},
+        {"/mnt/sd/music/rec/", root + "/mnt/sd/music/rec/", 0},
+        {"/mnt/..", root, 0},
+        {"/..", "", EACCES},
+        {"/mnt/../../etc/passwd", "", EACCES},
+        {"./res/app_rec.png", "./res/app_rec.png", 0},
+        {"res/../x", "res/../x", 0},
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_EQ(Machine().MapPath(c.path), c.host) << c.path;
+        if (c.error) {
+            EXPECT_EQ(errno, c.error) << c.path;
+        }
+    }
+}
+
+class SimCard : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        Machine().SetCard(sim::CardState::kIn);
+        Machine().SetCardFree(-1);
+        sys::unlink("/mnt/sd/probe.bin");
+    }
+};
+
+TEST_F(SimCard, StatesDecideWhatOpensAndWrites)
+{
+    struct Case {
+        sim::CardState state;
+        int open_write_errno;  // 0: the open works
+        int open_read_errno;
+    };
+    const int made = sys::open("/mnt/sd/probe.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(made, 0);
+    ASSERT_EQ(sys::close(made), 0);
+    const std::vector<Case> cases = {
+        {sim::CardState::kIn, 0, 0},
+        {sim::CardState::kLocked, EROFS, 0},
+        {sim::CardState::kOut, ENOENT, ENOENT},
+    };
+    for (const Case& c : cases) {
+        Machine().SetCard(c.state);
+        errno = 0;
+        const int w = sys::open("/mnt/sd/probe.bin", O_WRONLY);
+        EXPECT_EQ(w < 0 ? errno : 0, c.open_write_errno);
+        const int r = sys::open("/mnt/sd/probe.bin", O_RDONLY);
+        EXPECT_EQ(r < 0 ? errno : 0, c.open_read_errno);
+        for (int fd : {w, r})
+            if (fd >= 0)
+                sys::close(fd);
+        // The mount point itself is there whatever the card does.
+        struct stat st;
+        EXPECT_EQ(sys::lstat("/mnt/sd", &st), 0);
+    }
+}
+
+TEST_F(SimCard, PulledCardFailsWritesOnOpenFilesAndTheGpioSaysSo)
+{
+    const int gpio = sys::open("/dev/GPIO", O_RDONLY);
+    ASSERT_GE(gpio, 0);
+    const int fd = sys::open("/mnt/sd/probe.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    int absent = -1;
+    sys::ioctl(gpio, 9, &absent);
+    EXPECT_EQ(absent, 0);
+    EXPECT_EQ(sys::write(fd, "abcd", 4), 4);
+
+    Machine().SetCard(sim::CardState::kOut);
+    sys::ioctl(gpio, 9, &absent);
+    EXPECT_EQ(absent, 1);
+    errno = 0;
+    EXPECT_EQ(sys::write(fd, "abcd", 4), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(sys::lseek(fd, 0, SEEK_SET), -1);
+
+    Machine().SetHold(true);
+    int hold = 0;
+    sys::ioctl(gpio, 11, &hold);
+    EXPECT_NE(hold, 0);
+    Machine().SetHold(false);
+    sys::ioctl(gpio, 11, &hold);
+    EXPECT_EQ(hold, 0);
+    sys::close(fd);
+    sys::close(gpio);
+}
+
+TEST_F(SimCard, AFullCardTakesWhatFitsThenRefuses)
+{
+    const int fd = sys::open("/mnt/sd/probe.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    Machine().SetCardFree(1000);
+    std::vector<char> block(4096, 'x');
+    EXPECT_EQ(sys::write(fd, block.data(), block.size()), 1000);
+    errno = 0;
+    EXPECT_EQ(sys::write(fd, block.data(), block.size()), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    // Overwriting what the file holds takes no room.
+    ASSERT_EQ(sys::lseek(fd, 0, SEEK_SET), 0);
+    EXPECT_EQ(sys::write(fd, block.data(), 44), 44);
+    sys::close(fd);
+}
+
+TEST(SimClock, ScenarioClockMovesTheHandheldsTime)
+{
+    std::vector<sim::ScenarioCommand> commands;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("0 clock 2010-03-07 09:05:03\n", &commands, &error)) << error;
+    ASSERT_EQ(commands.size(), 1u);
+    commands[0].act(Machine());
+    const time_t now = sys::time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    EXPECT_EQ(local.tm_year + 1900, 2010);
+    EXPECT_EQ(local.tm_mon + 1, 3);
+    EXPECT_EQ(local.tm_mday, 7);
+    EXPECT_EQ(local.tm_hour, 9);
+    EXPECT_EQ(local.tm_min, 5);
+    EXPECT_LE(local.tm_sec - 3, 1);
+    Machine().SetClock(::time(nullptr));
+}
+
+TEST(SimScenario, LinesParseOrAreNamed)
+{
+    struct Case {
+        const char* line;
+        bool ok;
+        bool input;
+    };
+    const std::vector<Case> cases = {
+        {"10 key down backspace", true, true},
+        {"10 key up 99 ctrl", true, true},
+        {"10 key down c shift", false, false},
+        {"10 key down nosuchkey", false, false},
+        {"10 button down 3", true, true},
+        {"10 button up 3 1", true, true},
+        {"10 button sideways 3", false, false},
+        {"10 axis 0 1 -32768", true, true},
+        {"10 axis 0 1 40000", false, false},
+        {"10 touch down 10 200", true, true},
+        {"10 touch move 10", false, false},
+        {"10 card out", true, false},
+        {"10 card free 0", true, false},
+        {"10 card free -1", false, false},
+        {"10 card wet", false, false},
+        {"10 hold on", true, false},
+        {"10 hold maybe", false, false},
+        {"10 battery 4", true, false},
+        {"10 battery x", false, false},
+        {"10 clock 2026-12-07 10:15:00", true, false},
+        {"10 clock 2026-12-07", false, false},
+        {"10 shot idle.png", true, true},
+        {"10 quit", true, true},
+        {"10 quit now", false, false},
+        {"ten quit", false, false},
+        {"10", false, false},
+        {"   # only a comment", true, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<sim::ScenarioCommand> commands;
+        std::string error;
+        EXPECT_EQ(sim::ParseScenario(c.line, &commands, &error), c.ok) << c.line << ": " << error;
+        if (c.ok && !commands.empty()) {
+            EXPECT_EQ(commands[0].input, c.input) << c.line;
+        }
+        if (!c.ok) {
+            EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+        }
+    }
+    std::vector<sim::ScenarioCommand> commands;
+    std::string error;
+    EXPECT_FALSE(sim::ParseScenario("20 quit\n10 quit\n", &commands, &error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+}
+
+}  // namespace
