@@ -14,7 +14,7 @@ export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy TZ=UTC
 # A sanitizer's report fails the test that caused it.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$RECORDER_TOP/tests/tsan.supp"
 
 for variant in "${variants[@]}"; do
     case "$variant" in

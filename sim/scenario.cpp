@@ -17,6 +17,7 @@
 
 #include "sim/frames.h"
 #include "sim/handheld.h"
+#include "sim/soundcard.h"
 
 namespace sim {
 namespace {
@@ -254,13 +255,55 @@ bool ParseQuit(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
+// The sound card's device nodes: "dsp" or "mixer", then the state.
+bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    static const std::map<std::string, soundcard::NodeState> states = {
+        {"ok", soundcard::NodeState::kOk},
+        {"absent", soundcard::NodeState::kAbsent},
+        {"readonly", soundcard::NodeState::kReadOnly},
+        {"busy", soundcard::NodeState::kBusy}};
+    auto found = w.size() == 2 ? states.find(w[1]) : states.end();
+    if (found == states.end()) {
+        *error = "expected: " + w[0] + " ok|absent|readonly|busy";
+        return false;
+    }
+    const auto node = w[0] == "dsp" ? soundcard::Node::kDsp : soundcard::Node::kMixer;
+    const soundcard::NodeState state = found->second;
+    c->act = [node, state](Handheld&) { soundcard::SetNodeState(node, state); };
+    return true;
+}
+
+bool ParseBlkSize(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    long bytes = 0;
+    if (w.size() != 2 || !ToLong(w[1], &bytes) || bytes < 0 || bytes > 65536) {
+        *error = "expected: blksize <bytes 1..65536, 0 for the default>";
+        return false;
+    }
+    c->act = [bytes](Handheld&) { soundcard::SetBlockSize(static_cast<int>(bytes)); };
+    return true;
+}
+
+bool ParseMic(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2) {
+        *error = "expected: mic tone|counter|<wav file>";
+        return false;
+    }
+    const std::string source = w[1];
+    c->act = [source](Handheld&) { soundcard::SetMic(source); };
+    return true;
+}
+
 const std::map<std::string, Parser>& Parsers()
 {
     static const std::map<std::string, Parser> parsers = {
         {"key", ParseKey},         {"button", ParseButton}, {"axis", ParseAxis},
         {"touch", ParseTouch},     {"card", ParseCard},     {"hold", ParseHold},
         {"battery", ParseBattery}, {"clock", ParseClock},   {"shot", ParseShot},
-        {"quit", ParseQuit},
+        {"quit", ParseQuit},       {"dsp", ParseSoundNode}, {"mixer", ParseSoundNode},
+        {"blksize", ParseBlkSize}, {"mic", ParseMic},
     };
     return parsers;
 }

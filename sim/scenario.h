@@ -14,6 +14,12 @@
 //   <ms> clock <YYYY-MM-DD HH:MM:SS>        the handheld's local time
 //   <ms> shot <file>                        the screen after the last flip
 //   <ms> quit                               SDL_QUIT
+//   <ms> dsp ok|absent|readonly|busy        /dev/dsp: usable, missing, not
+//   <ms> mixer ok|absent|readonly|busy      writable, or held by another program
+//   <ms> blksize <bytes>                    the sound card's fragment size from
+//                                           its next open (0: the default 4096)
+//   <ms> mic tone|counter|<wav file>        what the microphone hears from the
+//                                           next open of /dev/dsp (a PC path)
 //
 // Input commands become real SDL events in SDL's queue. Device commands at
 // time 0 describe the handheld as the recorder finds it: they take effect

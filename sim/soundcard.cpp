@@ -1,33 +1,633 @@
 #include "sim/soundcard.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <linux/soundcard.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-// Until the card is simulated, the handheld has no sound device at all.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "sim/handheld.h"
+#include "sim/microphone.h"
+
 namespace sim {
 namespace soundcard {
+namespace {
 
-int Access(Node, int)
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDefaultBlock = 4096;
+// The capture buffer: about 0.74 s at 22050 Hz, 16-bit stereo, the size of a
+// typical OSS driver's DMA buffer. Kept in whole fragments.
+constexpr int kBufferBytes = 65536;
+constexpr int kMinFragments = 2;
+constexpr int kMaxFragments = 32;
+// A playback gap shorter than this is the card's thread waking late, not the
+// writer falling behind: the timeline goes on without a gap.
+constexpr auto kLateWake = std::chrono::milliseconds(10);
+constexpr int kMinRate = 4000;
+constexpr int kMaxRate = 48000;
+
+struct Format {
+    int rate = 8000;
+    int channels = 1;
+    int afmt = AFMT_U8;
+
+    int FrameBytes() const { return channels * (afmt == AFMT_S16_LE ? 2 : 1); }
+    long long BytesPerSecond() const { return static_cast<long long>(rate) * FrameBytes(); }
+};
+
+Clock::duration TimeOfFrames(uint64_t frames, int rate)
 {
-    errno = ENOENT;
-    return -1;
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(static_cast<long long>(frames * 1000000000ULL / rate)));
 }
 
-int Open(Node, int)
+Clock::duration TimeOfBytes(long long bytes, const Format& f)
 {
-    errno = ENOENT;
-    return -1;
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(bytes * 1000000000LL / f.BytesPerSecond()));
 }
 
-int Ioctl(Node, int, unsigned long, void*)
+void PutLe32(unsigned char* p, uint32_t v)
 {
-    errno = EBADF;
-    return -1;
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-int Close(Node, int fd)
+void PutLe16(unsigned char* p, uint16_t v)
 {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+// The speaker: a WAV file whose header always matches what it holds, so
+// it can be read while a playback goes on, or after the recorder died.
+class Speaker {
+public:
+    ~Speaker() { Stop(); }
+
+    void Start(const std::string& path, const Format& f)
+    {
+        Stop();
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            Notice("speaker: cannot write %s", path.c_str());
+        bytes_ = 0;
+        WriteHeader(f);
+    }
+
+    void Play(const unsigned char* data, size_t size, const Format& f)
+    {
+        if (fd_ < 0)
+            return;
+        const ssize_t wrote = ::pwrite(fd_, data, size, 44 + static_cast<off_t>(bytes_));
+        if (wrote > 0)
+            bytes_ += static_cast<uint32_t>(wrote);
+        WriteHeader(f);
+    }
+
+    void Stop()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    void WriteHeader(const Format& f)
+    {
+        if (fd_ < 0)
+            return;
+        unsigned char h[44];
+        const uint16_t align = static_cast<uint16_t>(f.FrameBytes());
+        std::copy_n("RIFF", 4, h);
+        PutLe32(h + 4, bytes_ + 36);
+        std::copy_n("WAVEfmt ", 8, h + 8);
+        PutLe32(h + 16, 16);
+        PutLe16(h + 20, 1);
+        PutLe16(h + 22, static_cast<uint16_t>(f.channels));
+        PutLe32(h + 24, static_cast<uint32_t>(f.rate));
+        PutLe32(h + 28, static_cast<uint32_t>(f.BytesPerSecond()));
+        PutLe16(h + 32, align);
+        PutLe16(h + 34, f.afmt == AFMT_S16_LE ? 16 : 8);
+        std::copy_n("data", 4, h + 36);
+        PutLe32(h + 40, bytes_);
+        if (::pwrite(fd_, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h))
+            Notice("speaker: cannot update its file");
+    }
+
+    int fd_ = -1;
+    uint32_t bytes_ = 0;
+};
+
+// One open DSP: the application's end of the socket pair is `near`, the
+// card's thread works `far`.
+class DspDevice {
+public:
+    DspDevice(int near, int far, int wake, bool capture, int block, const std::string& mic)
+        : near_(near), far_(far), wake_(wake), capture_(capture), block_(block), mic_(mic)
+    {
+        epoch_ = Clock::now();
+    }
+
+    ~DspDevice()
+    {
+        Stop();
+        ::close(far_);
+        ::close(wake_);
+    }
+
+    DspDevice(const DspDevice&) = delete;
+    DspDevice& operator=(const DspDevice&) = delete;
+
+    void Start(const std::string& speaker_path)
+    {
+        if (!capture_)
+            speaker_.Start(speaker_path, format_);
+        thread_ = std::thread([this] { capture_ ? CaptureLoop() : PlaybackLoop(); });
+    }
+
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        const uint64_t one = 1;
+        (void)!::write(wake_, &one, sizeof one);
+        if (thread_.joinable())
+            thread_.join();
+        speaker_.Stop();
+    }
+
+    int Ioctl(unsigned long request, void* arg);
+
+    DspStatus Status()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        DspStatus status;
+        status.open = !stopping_;
+        status.capture = capture_;
+        status.rate = format_.rate;
+        status.channels = format_.channels;
+        status.format = format_.afmt;
+        status.block_size = block_;
+        status.overruns = overruns_;
+        status.moved = moved_;
+        return status;
+    }
+
+private:
+    int FragmentFrames(const Format& f) const { return std::max(1, block_ / f.FrameBytes()); }
+    int Capacity(const Format& f) const
+    {
+        const int fragment = FragmentFrames(f) * f.FrameBytes();
+        return std::clamp(kBufferBytes / fragment, kMinFragments, kMaxFragments) * fragment;
+    }
+    static int Unread(int fd)
+    {
+        int bytes = 0;
+        return ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : 0;
+    }
+    // Drops what waits to be read on a descriptor. Lock held.
+    static void Drain(int fd)
+    {
+        unsigned char scrap[4096];
+        while (::recv(fd, scrap, sizeof scrap, MSG_DONTWAIT) > 0) {
+        }
+    }
+    // New settings: a capture starts over with them. Lock held.
+    void Reconfigure(const Format& next)
+    {
+        if (next.rate == format_.rate && next.channels == format_.channels &&
+            next.afmt == format_.afmt)
+            return;
+        format_ = next;
+        if (capture_) {
+            Drain(near_);
+            epoch_ = Clock::now();
+            epoch_frames_ = 0;
+            ++generation_;
+            changed_.notify_all();
+        }
+    }
+    void Deliver(const std::vector<unsigned char>& fragment);
+    void CaptureLoop();
+    void PlaybackLoop();
+
+    const int near_;
+    const int far_;
+    const int wake_;
+    const bool capture_;
+    const int block_;
+    const Microphone mic_;
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    Format format_;
+    unsigned generation_ = 0;
+    Clock::time_point epoch_;
+    uint64_t epoch_frames_ = 0;
+    uint64_t frame_number_ = 0;
+    long overruns_ = 0;
+    long long moved_ = 0;
+    bool playing_ = false;
+    Clock::time_point play_end_{};
+    Speaker speaker_;
+    std::thread thread_;
+};
+
+// A fragment is ready. When the buffer has no room, the oldest fragments
+// make way, as a DMA ring overwrites what nobody read. Lock held.
+void DspDevice::Deliver(const std::vector<unsigned char>& fragment)
+{
+    const int size = static_cast<int>(fragment.size());
+    const int capacity = Capacity(format_);
+    int queued = Unread(near_);
+    unsigned char scrap[4096];
+    while (queued > 0 && queued + size > capacity) {
+        const ssize_t dropped = ::recv(near_, scrap,
+                                       std::min<size_t>({sizeof scrap, static_cast<size_t>(size),
+                                                         static_cast<size_t>(queued)}),
+                                       MSG_DONTWAIT);
+        if (dropped <= 0)
+            break;
+        queued -= static_cast<int>(dropped);
+        ++overruns_;
+    }
+    const ssize_t sent =
+        ::send(far_, fragment.data(), fragment.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent > 0)
+        moved_ += sent;
+    if (sent != size)
+        ++overruns_;
+}
+
+void DspDevice::CaptureLoop()
+{
+    std::vector<unsigned char> fragment;
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stopping_) {
+        const unsigned generation = generation_;
+        const Format f = format_;
+        const uint64_t frames = static_cast<uint64_t>(FragmentFrames(f));
+        const Clock::time_point due = epoch_ + TimeOfFrames(epoch_frames_ + frames, f.rate);
+        if (changed_.wait_until(hold, due, [&] { return stopping_ || generation_ != generation; }))
+            continue;
+        fragment.resize(frames * f.FrameBytes());
+        mic_.Fill(fragment.data(), frames, frame_number_, f.channels, f.afmt, f.rate);
+        frame_number_ += frames;
+        epoch_frames_ += frames;
+        Deliver(fragment);
+    }
+}
+
+void DspDevice::PlaybackLoop()
+{
+    std::vector<unsigned char> chunk(static_cast<size_t>(block_));
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stopping_) {
+        hold.unlock();
+        pollfd fds[2] = {{far_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, -1);
+        hold.lock();
+        if (stopping_ || ready <= 0)
+            continue;
+        const ssize_t got = ::recv(far_, chunk.data(), chunk.size(), MSG_DONTWAIT);
+        if (got == 0) {
+            // The application's end is gone; nothing more will come.
+            changed_.wait(hold, [this] { return stopping_; });
+            continue;
+        }
+        if (got < 0)
+            continue;
+        playing_ = true;
+        const Clock::time_point now = Clock::now();
+        if (play_end_ + kLateWake < now)
+            play_end_ = now;
+        play_end_ += TimeOfBytes(got, format_);
+        moved_ += got;
+        speaker_.Play(chunk.data(), static_cast<size_t>(got), format_);
+        changed_.wait_until(hold, play_end_, [this] { return stopping_; });
+        playing_ = false;
+        changed_.notify_all();
+    }
+    playing_ = false;
+    changed_.notify_all();
+}
+
+int DspDevice::Ioctl(unsigned long request, void* arg)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    if (request == SNDCTL_DSP_SYNC) {
+        if (!capture_)
+            changed_.wait(hold, [this] { return stopping_ || (!playing_ && Unread(far_) == 0); });
+        return 0;
+    }
+    if (request == SNDCTL_DSP_RESET) {
+        Drain(capture_ ? near_ : far_);
+        return 0;
+    }
+    int* value = static_cast<int*>(arg);
+    if (!value) {
+        errno = EFAULT;
+        return -1;
+    }
+    Format next = format_;
+    switch (request) {
+    case SNDCTL_DSP_SPEED:
+        next.rate = std::clamp(*value, kMinRate, kMaxRate);
+        Reconfigure(next);
+        *value = format_.rate;
+        return 0;
+    case SNDCTL_DSP_STEREO:
+        next.channels = *value ? 2 : 1;
+        Reconfigure(next);
+        *value = format_.channels - 1;
+        return 0;
+    case SNDCTL_DSP_CHANNELS:
+        next.channels = *value >= 2 ? 2 : 1;
+        Reconfigure(next);
+        *value = format_.channels;
+        return 0;
+    case SNDCTL_DSP_SETFMT:
+        if (*value != AFMT_QUERY) {
+            next.afmt = *value == AFMT_S16_LE ? AFMT_S16_LE : AFMT_U8;
+            Reconfigure(next);
+        }
+        *value = format_.afmt;
+        return 0;
+    case SNDCTL_DSP_GETFMTS:
+        *value = AFMT_U8 | AFMT_S16_LE;
+        return 0;
+    case SNDCTL_DSP_GETBLKSIZE:
+        *value = block_;
+        return 0;
+    default:
+        errno = EINVAL;
+        return -1;
+    }
+}
+
+struct Card {
+    std::mutex lock;
+    NodeState dsp_state = NodeState::kOk;
+    NodeState mixer_state = NodeState::kOk;
+    int block = kDefaultBlock;
+    bool mic_set = false;
+    std::string mic;
+    int levels[SOUND_MIXER_NRDEVICES];
+    std::set<int> mixers;
+    std::shared_ptr<DspDevice> dsp;
+    int dsp_fd = -1;
+    DspStatus last;
+
+    Card() { std::fill(std::begin(levels), std::end(levels), -1); }
+    NodeState& State(Node node) { return node == Node::kDsp ? dsp_state : mixer_state; }
+};
+
+// Never destroyed: a DSP left open at exit must not be joined from a static
+// destructor while other threads still run.
+Card& TheCard()
+{
+    static Card* card = new Card;
+    return *card;
+}
+
+// The node's state decides an access or an open before the device does.
+int Refusal(NodeState state, bool writing, bool opening)
+{
+    switch (state) {
+    case NodeState::kAbsent:
+        return ENOENT;
+    case NodeState::kReadOnly:
+        return writing ? EACCES : 0;
+    case NodeState::kBusy:
+        return opening ? EBUSY : 0;
+    case NodeState::kOk:
+        break;
+    }
+    return 0;
+}
+
+int OpenDsp(Card& card, int flags)
+{
+    const int access = flags & O_ACCMODE;
+    if (access == O_RDWR) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (card.dsp) {
+        errno = EBUSY;
+        return -1;
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return -1;
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return -1;
+    }
+    const int near = pair[0];
+    const bool capture = access == O_RDONLY;
+    if (flags & O_NONBLOCK)
+        ::fcntl(near, F_SETFL, ::fcntl(near, F_GETFL) | O_NONBLOCK);
+    if (!capture) {
+        // A small socket buffer, so a writer that runs ahead of the card
+        // waits, as it would for a DMA buffer.
+        const int room = 2 * card.block;
+        ::setsockopt(near, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    }
+    std::string mic = card.mic;
+    if (!card.mic_set) {
+        const char* env = std::getenv("HANDHELD_MIC");
+        mic = env && *env ? env : "tone";
+    }
+    card.dsp = std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, mic);
+    card.dsp_fd = near;
+    card.dsp->Start(SpeakerPath());
+    return near;
+}
+
+int MixerIoctl(Card& card, unsigned long request, int* value)
+{
+    const unsigned type = (request >> 8) & 0xFF;
+    const unsigned channel = request & 0xFF;
+    const unsigned direction = request >> 30;
+    if (!value) {
+        errno = EFAULT;
+        return -1;
+    }
+    if (type != 'M') {
+        errno = EINVAL;
+        return -1;
+    }
+    constexpr int kChannels =
+        SOUND_MASK_MIC | SOUND_MASK_ALTPCM | SOUND_MASK_IGAIN | SOUND_MASK_VOLUME | SOUND_MASK_PCM;
+    if (channel < SOUND_MIXER_NRDEVICES) {
+        if (direction == 3) {  // read and write: MIXER_WRITE
+            card.levels[channel] = *value;
+            return 0;
+        }
+        *value = std::max(card.levels[channel], 0);
+        return 0;
+    }
+    switch (channel) {
+    case SOUND_MIXER_DEVMASK:
+    case SOUND_MIXER_STEREODEVS:
+        *value = kChannels;
+        return 0;
+    case SOUND_MIXER_RECMASK:
+    case SOUND_MIXER_RECSRC:
+        *value = SOUND_MASK_MIC;
+        return 0;
+    case SOUND_MIXER_CAPS:
+        *value = 0;
+        return 0;
+    default:
+        errno = EINVAL;
+        return -1;
+    }
+}
+
+}  // namespace
+
+int Access(Node node, int mode)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    int refusal = Refusal(card.State(node), (mode & W_OK) != 0, false);
+    if (!refusal && (mode & X_OK))
+        refusal = EACCES;
+    if (refusal) {
+        errno = refusal;
+        return -1;
+    }
+    return 0;
+}
+
+int Open(Node node, int flags)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    const int refusal = Refusal(card.State(node), (flags & O_ACCMODE) != O_RDONLY, true);
+    if (refusal) {
+        errno = refusal;
+        return -1;
+    }
+    if (node == Node::kDsp)
+        return OpenDsp(card, flags);
+    const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd >= 0)
+        card.mixers.insert(fd);
+    return fd;
+}
+
+int Ioctl(Node node, int fd, unsigned long request, void* arg)
+{
+    Card& card = TheCard();
+    std::unique_lock<std::mutex> hold(card.lock);
+    if (node == Node::kMixer) {
+        if (!card.mixers.count(fd)) {
+            errno = EBADF;
+            return -1;
+        }
+        return MixerIoctl(card, request, static_cast<int*>(arg));
+    }
+    if (card.dsp_fd != fd || !card.dsp) {
+        errno = EBADF;
+        return -1;
+    }
+    // SYNC waits for the card's thread, so the card itself is not held
+    // meanwhile; the device outlives a Close that comes in between.
+    const std::shared_ptr<DspDevice> device = card.dsp;
+    hold.unlock();
+    return device->Ioctl(request, arg);
+}
+
+int Close(Node node, int fd)
+{
+    Card& card = TheCard();
+    std::shared_ptr<DspDevice> device;
+    {
+        std::lock_guard<std::mutex> hold(card.lock);
+        if (node == Node::kMixer) {
+            card.mixers.erase(fd);
+        } else if (card.dsp_fd == fd && card.dsp) {
+            device = std::move(card.dsp);
+            card.dsp_fd = -1;
+            // Stopped under the card's lock, so no new open races the thread
+            // that is ending; that thread never takes this lock.
+            device->Stop();
+            card.last = device->Status();
+            card.last.open = false;
+        }
+    }
+    device.reset();
     return ::close(fd);
+}
+
+void SetNodeState(Node node, NodeState state)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.State(node) = state;
+}
+
+void SetBlockSize(int bytes)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.block = bytes > 0 ? bytes : kDefaultBlock;
+}
+
+void SetMic(const std::string& source)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.mic_set = true;
+    card.mic = source;
+}
+
+DspStatus Dsp()
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    if (card.dsp)
+        return card.dsp->Status();
+    return card.last;
+}
+
+int MixerLevel(int channel)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    if (channel < 0 || channel >= SOUND_MIXER_NRDEVICES)
+        return -1;
+    return card.levels[channel];
+}
+
+std::string SpeakerPath()
+{
+    return Handheld::Instance().Root() + "/sim/speaker.wav";
 }
 
 }  // namespace soundcard

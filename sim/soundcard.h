@@ -3,6 +3,30 @@
 // calls reach it. The descriptors it hands out are real ones, so read, write,
 // poll and close on them are the C library's own; only opening, access
 // checks, ioctl and the release go through here.
+//
+// The DSP descriptor is one end of a socket pair; a thread of the card works
+// the other end at the real pace for as long as the descriptor is open:
+// - capture (opened O_RDONLY): every fragment's worth of time one fragment
+//   of the microphone arrives; a reader that falls behind by more than the
+//   card's buffer (about 0.7 s at 22050 Hz stereo 16-bit) loses the oldest
+//   fragments, which the card counts as overruns. Changing rate, channels or
+//   format drops what was captured with the old ones and restarts.
+// - playback (opened O_WRONLY): the card plays what is written at the rate,
+//   channels and format set; a blocking write returns once the data fits
+//   the buffer, SNDCTL_DSP_SYNC once everything written has been played.
+//   What is played goes to $HANDHELD_ROOT/sim/speaker.wav, a complete WAV
+//   file at every moment (started afresh by each playback open), without
+//   the gaps between blocks.
+// The card is half duplex and has one DSP: O_RDWR is refused (EINVAL), and
+// a second open while one is held fails with EBUSY, like a busy device.
+// Supported: SPEED (4000..48000 Hz), STEREO (answers channels - 1),
+// CHANNELS (1 or 2), SETFMT (AFMT_U8, AFMT_S16_LE; anything else falls back
+// to AFMT_U8; AFMT_QUERY answers the present one), GETFMTS, GETBLKSIZE (the
+// fragment size), SYNC and RESET. The mixer remembers the value last written
+// to each channel (MIXER_WRITE) and answers it to MIXER_READ.
+// Every function here is safe from any thread.
+
+#include <string>
 
 namespace sim {
 namespace soundcard {
@@ -15,8 +39,45 @@ int Access(Node node, int mode);
 int Open(Node node, int flags);
 // ioctl on a descriptor that Open returned.
 int Ioctl(Node node, int fd, unsigned long request, void* arg);
-// Releases a descriptor that Open returned (the descriptor is closed).
+// Releases a descriptor that Open returned (the descriptor is closed). The
+// card's thread for it has stopped when this returns.
 int Close(Node node, int fd);
+
+// What a device node is like: there and usable, missing (ENOENT), without
+// write permission (access(W_OK) and opens for writing fail with EACCES),
+// or held by another program (opens fail with EBUSY). Descriptors already
+// open keep working.
+enum class NodeState { kOk, kAbsent, kReadOnly, kBusy };
+void SetNodeState(Node node, NodeState state);
+
+// The fragment size in bytes that GETBLKSIZE answers and the card moves
+// data in; 0 restores the default of 4096. Applies from the next open.
+void SetBlockSize(int bytes);
+
+// What the microphone hears from the next open on: "tone", "counter" or the
+// path of a WAV file on the PC (looped). Until this is called, HANDHELD_MIC
+// decides, and "tone" without it.
+void SetMic(const std::string& source);
+
+// The DSP as it is, or as it was when last closed.
+struct DspStatus {
+    bool open = false;
+    bool capture = false;
+    int rate = 8000;
+    int channels = 1;
+    int format = 8;  // AFMT_ code
+    int block_size = 4096;
+    long overruns = 0;    // capture fragments lost since the DSP was opened
+    long long moved = 0;  // bytes captured into the buffer, or played
+};
+DspStatus Dsp();
+
+// The value last written to a mixer channel (a SOUND_MIXER_ number), -1
+// when none was.
+int MixerLevel(int channel);
+
+// The host path of the speaker's WAV file.
+std::string SpeakerPath();
 
 }  // namespace soundcard
 }  // namespace sim

@@ -5,7 +5,9 @@
 #include <SDL_ttf.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "ui/layout.h"
 
@@ -20,7 +22,7 @@ public:
     CRecorderView(const CRecorderView&) = delete;
     CRecorderView& operator=(const CRecorderView&) = delete;
 
-    // Life cycle and device queries (recorderview.cpp).
+    // Life cycle and device queries.
     int Initialize();
     void ExitInstance();
     static const char* HelpImageForLanguage(const char* language);
@@ -29,10 +31,38 @@ public:
     int QueryHold();
     static int QueryBatteryLevel();
 
-    // Commands and view events (recorderview.cpp).
+    // Commands and view events (main thread).
     int OnKeyCommand(int pressed, int code);
     void OnPointer(int action, int x, int y);
     void OnUserEvent(int code, void* data1, void* data2);
+    void OnButtonReleased(CMemButton* sender);
+    void OnMsgBoxClosed(CMsgBox* sender);
+    void OnPlayEvent(int code);
+    void OnRecordEvent(int code);
+    void OnFileList();
+    void OnHelpOpen();
+    void OnHelpClose();
+    void ResetAfterRecord();
+    void ResetAfterPlay();
+    // Safe from any thread.
+    void PostUserEvent(int code, void* data1, void* data2);
+    void PostRedraw();
+
+    // Recording and playback (main thread, but for the two draws).
+    void OnRecordStart();
+    void OnRecordStop();
+    void OnPlayStart();
+    void OnPlayStop();
+    // Disable the button and have the main thread draw it; they return once
+    // the disabled button is on screen, or at once when the main thread cannot
+    // draw any more (it is waiting for a worker, or tearing down).
+    void DisableRecordAndDraw();
+    void DisablePlayAndDraw();
+
+    // The status monitor: an SDL timer function; param is the view. It runs
+    // under a lock that Initialize holds while it sets up what the tick reads,
+    // and that ExitInstance holds while it removes the timer.
+    static Uint32 OnStatusTick(Uint32 interval, void* param);
 
     // Layout (layout.cpp).
     void InitLayout();
@@ -42,7 +72,7 @@ public:
     void DrawText(SDL_Surface* target, int x, int y, const char* text);
     void DrawTitle(SDL_Surface* target);
 
-    // Screen composition (screen.cpp).
+    // Screen composition (screen.cpp). Main thread only.
     void DrawScreen(SDL_Surface* target);
     void DrawStatusBar(SDL_Surface* target);
     void DrawCounter(SDL_Surface* target);
@@ -80,5 +110,50 @@ public:
     char language[16] = "en_US.utf8";
 
 private:
+    friend int RecordWorker(void* param);
+    friend int PlayWorker(void* param);
+
+    // While one lives, no thread waits for the main thread to draw: the main
+    // thread is about to block on a worker or on the status monitor.
+    class DrawWaitRelease {
+    public:
+        explicit DrawWaitRelease(CRecorderView& view);
+        ~DrawWaitRelease();
+        DrawWaitRelease(const DrawWaitRelease&) = delete;
+        DrawWaitRelease& operator=(const DrawWaitRelease&) = delete;
+
+    private:
+        CRecorderView& view_;
+    };
+
     void Release();
+    int InitializeResources(std::unique_lock<std::mutex>& hold);
+    void ReadLanguage();
+    void StopStatusTimer();
+    void StatusTick();
+    void LeaveWith(const char* view_name);
+    // Waits for a worker on the main thread, letting go of any worker that
+    // waits for a draw in the meantime.
+    void JoinWorker(SDL_Thread*& thread);
+    // True when the worker registered in `thread` is still running.
+    bool WorkerRunning(SDL_Thread*& thread);
+    void DisableAndDraw(CMemButton* button);
+    void RecordRun();
+    void PlayRun();
+
+    // Frames drawn by the main thread, for the threads that must see their
+    // button disabled on screen before they go on.
+    std::mutex frame_lock_;
+    std::condition_variable frame_drawn_;
+    uint64_t draws_started_ = 0;
+    uint64_t draws_flipped_ = 0;
+    int draw_waits_released_ = 0;  // > 0: nobody may wait for a draw
+    bool torn_down_ = false;
+
+    std::atomic<bool> worker_running_{false};
 };
+
+int RecordWorker(void* param);
+int PlayWorker(void* param);
+// 0 when the SD card takes the write probe, -1 otherwise.
+int CheckSdWritable();

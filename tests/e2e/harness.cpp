@@ -1,7 +1,9 @@
 #include "tests/e2e/harness.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -12,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -42,6 +45,72 @@ std::vector<std::string> Run::OutLines() const
     return Lines(out);
 }
 
+bool ParseLogLine(const std::string& line, std::string* unit, std::string* message)
+{
+    // "<unit>_<line, %4d>]  <message>"
+    const size_t end = line.find("]  ");
+    if (end == std::string::npos || end < 6 || line[end - 5] != '_')
+        return false;
+    // Spaces, then at least one digit.
+    const std::string number = line.substr(end - 4, 4);
+    const size_t digits = number.find_first_not_of(' ');
+    if (digits == std::string::npos ||
+        number.find_first_not_of("0123456789", digits) != std::string::npos)
+        return false;
+    const std::string name = line.substr(0, end - 5);
+    if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".cpp") != 0)
+        return false;
+    *unit = name;
+    *message = line.substr(end + 3);
+    return true;
+}
+
+std::vector<std::string> Run::Messages() const
+{
+    std::vector<std::string> messages;
+    for (const std::string& line : OutLines()) {
+        std::string unit;
+        std::string message;
+        messages.push_back(ParseLogLine(line, &unit, &message) ? message : line);
+    }
+    return messages;
+}
+
+int Run::Count(const std::string& message) const
+{
+    const std::vector<std::string> messages = Messages();
+    return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+}
+
+std::string MissingInOrder(const std::vector<std::string>& messages,
+                           const std::vector<std::string>& expected)
+{
+    auto at = messages.begin();
+    for (const std::string& message : expected) {
+        at = std::find(at, messages.end(), message);
+        if (at == messages.end())
+            return message;
+        ++at;
+    }
+    return {};
+}
+
+std::string CrashReport(const std::string& err)
+{
+    static const char* const kMarks[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                         "runtime error:", "WARNING: ThreadSanitizer",
+                                         "handheld: the recorder crashed"};
+    for (const char* mark : kMarks)
+        if (err.find(mark) != std::string::npos)
+            return mark;
+    return {};
+}
+
+std::string MenuLine(const std::string& view)
+{
+    return "cwd=/usr/orvo argc=1 args=" + view;
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -54,6 +123,12 @@ bool Exists(const std::string& path)
 {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 Handheld::Handheld(const std::string& language)
@@ -76,6 +151,22 @@ Handheld::~Handheld()
 std::vector<std::string> Handheld::MenuLog() const
 {
     return Lines(ReadFile(root_ + "/sim/menu.log"));
+}
+
+std::vector<std::string> Handheld::List(const std::string& handheld_path) const
+{
+    std::vector<std::string> names;
+    DIR* folder = ::opendir(Path(handheld_path).c_str());
+    if (!folder)
+        return names;
+    while (const struct dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(folder);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 Run Handheld::Start(const std::string& scenario, double timeout_seconds,
@@ -172,6 +263,11 @@ Run Handheld::Start(const std::string& scenario, double timeout_seconds,
     run.exited = WIFEXITED(status);
     run.exit_code = run.exited ? WEXITSTATUS(status) : -1;
     run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    // A sanitizer reports on the recorder's standard error and may let the
+    // program go on; the report alone fails the test.
+    const std::string crash = CrashReport(run.err);
+    if (!crash.empty())
+        ADD_FAILURE() << "the recorder's standard error reports \"" << crash << "\":\n" << run.err;
     return run;
 }
 

@@ -17,7 +17,25 @@ struct Run {
     std::string out;  // standard output: the recorder's diagnostic lines
     std::string err;  // standard error: the simulator's notices, crashes
     std::vector<std::string> OutLines() const;
+    // The diagnostic lines without their "<unit>_<line>]  " prefix; a line of
+    // another shape is kept whole.
+    std::vector<std::string> Messages() const;
+    // How many diagnostic lines carry exactly this message.
+    int Count(const std::string& message) const;
 };
+
+// Splits a diagnostic line "<unit>_<line>]  <message>"; false when the line
+// has another shape.
+bool ParseLogLine(const std::string& line, std::string* unit, std::string* message);
+
+// Empty when `expected` occur in `messages` in this order (other lines may
+// come between); else the first expected message that was not found.
+std::string MissingInOrder(const std::vector<std::string>& messages,
+                           const std::vector<std::string>& expected);
+
+// What in a run's standard error tells of a sanitizer's report or a crash;
+// empty when nothing does. Every Start fails the running test on it.
+std::string CrashReport(const std::string& err);
 
 // A fresh handheld root in a folder of its own, removed at the end.
 class Handheld {
@@ -31,6 +49,8 @@ public:
     std::string Path(const std::string& handheld_path) const { return root_ + handheld_path; }
     // The lines the menu program wrote, one per start.
     std::vector<std::string> MenuLog() const;
+    // The names in a folder of the handheld, sorted; empty when it is no folder.
+    std::vector<std::string> List(const std::string& handheld_path) const;
 
     // Runs the recorder with this scenario until it ends or the time is up.
     Run Start(const std::string& scenario, double timeout_seconds = 30,
@@ -42,5 +62,9 @@ private:
 
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+bool IsFolder(const std::string& path);  // a folder itself, not a link to one
+
+// The menu program's line for a hand-off with this view argument.
+std::string MenuLine(const std::string& view);
 
 }  // namespace e2e

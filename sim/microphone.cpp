@@ -1,0 +1,136 @@
+#include "sim/microphone.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "sim/handheld.h"
+
+namespace sim {
+namespace {
+
+constexpr double kToneHz = 440.0;
+constexpr double kToneLevel = 8000.0;
+
+uint32_t Le32(const unsigned char* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t Le16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+}  // namespace
+
+Microphone::Microphone(const std::string& source)
+{
+    if (source.empty() || source == "tone") {
+        kind_ = Kind::kTone;
+    } else if (source == "counter") {
+        kind_ = Kind::kCounter;
+    } else if (Load(source)) {
+        kind_ = Kind::kFile;
+    } else {
+        Notice("microphone: %s is no PCM WAV file this card can play; it hears silence",
+               source.c_str());
+        kind_ = Kind::kSilence;
+    }
+}
+
+// Walks the chunks properly: this is the PC's file, not the recorder's
+// concern, and a sloppy reader here would only hide a broken test input.
+bool Microphone::Load(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+        return false;
+    int bits = 0;
+    size_t at = 12;
+    const unsigned char* data = nullptr;
+    size_t data_size = 0;
+    while (at + 8 <= bytes.size()) {
+        const size_t size = Le32(&bytes[at + 4]);
+        const size_t body = at + 8;
+        const size_t room = bytes.size() - body;
+        if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && size >= 16 && room >= 16) {
+            if (Le16(&bytes[body]) != 1)
+                return false;
+            file_channels_ = Le16(&bytes[body + 2]);
+            file_rate_ = static_cast<int>(Le32(&bytes[body + 4]));
+            bits = Le16(&bytes[body + 14]);
+        } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            data = &bytes[body];
+            data_size = size < room ? size : room;
+            break;
+        }
+        if (size > room)
+            break;
+        at = body + size + (size & 1);
+    }
+    if (!data || file_channels_ < 1 || file_rate_ <= 0 || (bits != 8 && bits != 16))
+        return false;
+    const size_t width = bits / 8;
+    const size_t count = data_size / width / file_channels_ * file_channels_;
+    if (count == 0)
+        return false;
+    samples_.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        samples_[i] = bits == 16 ? static_cast<int16_t>(Le16(data + 2 * i))
+                                 : static_cast<int16_t>((data[i] - 128) * 256);
+    }
+    return true;
+}
+
+int16_t Microphone::Sample(uint64_t frame, int channel, int rate) const
+{
+    switch (kind_) {
+    case Kind::kCounter:
+        return static_cast<int16_t>(static_cast<uint16_t>(frame & 0xFFFF));
+    case Kind::kTone: {
+        const double phase = std::fmod(static_cast<double>(frame) * kToneHz / rate, 1.0);
+        return static_cast<int16_t>(std::lround(kToneLevel * std::sin(2.0 * M_PI * phase)));
+    }
+    case Kind::kFile: {
+        // Nearest frame of the file at the card's rate, looped.
+        const uint64_t frames = samples_.size() / file_channels_;
+        const uint64_t source =
+            static_cast<uint64_t>(static_cast<unsigned __int128>(frame) * file_rate_ / rate) %
+            frames;
+        const int c = channel < file_channels_ ? channel : file_channels_ - 1;
+        return samples_[source * file_channels_ + c];
+    }
+    case Kind::kSilence:
+        break;
+    }
+    return 0;
+}
+
+void Microphone::Fill(unsigned char* out, size_t frames, uint64_t first, int channels, int afmt,
+                      int rate) const
+{
+    for (size_t i = 0; i < frames; ++i) {
+        const uint64_t frame = first + i;
+        for (int c = 0; c < channels; ++c) {
+            // A mono card hears the left channel.
+            const int16_t s = Sample(frame, c, rate);
+            if (afmt == 16) {
+                const uint16_t u = static_cast<uint16_t>(s);
+                *out++ = static_cast<unsigned char>(u & 0xFF);
+                *out++ = static_cast<unsigned char>(u >> 8);
+            } else if (kind_ == Kind::kCounter) {
+                // The counter keeps its low byte, so 8-bit runs can be checked too.
+                *out++ = static_cast<unsigned char>(frame & 0xFF);
+            } else {
+                *out++ = static_cast<unsigned char>((s >> 8) + 128);
+            }
+        }
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,115 @@
+#include "tests/e2e/checks.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+namespace e2e {
+
+Scenario& Scenario::At(long at_ms, const std::string& command)
+{
+    lines_.emplace_back(at_ms, command);
+    return *this;
+}
+
+Scenario& Scenario::Tap(long at_ms, const std::string& what, long hold_ms)
+{
+    const size_t space = what.find(' ');
+    const std::string device = what.substr(0, space);
+    const std::string rest = space == std::string::npos ? "" : what.substr(space);
+    At(at_ms, device + " down" + rest);
+    return At(at_ms + hold_ms, device + " up" + rest);
+}
+
+std::string Scenario::Text() const
+{
+    std::vector<std::pair<long, std::string>> sorted = lines_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::ostringstream text;
+    for (const auto& [at_ms, command] : sorted)
+        text << at_ms << ' ' << command << '\n';
+    return text.str();
+}
+
+time_t UtcTime(const std::string& clock)
+{
+    struct tm when {};
+    if (!strptime(clock.c_str(), "%Y-%m-%d %H:%M:%S", &when))
+        return -1;
+    return timegm(&when);
+}
+
+std::string RecordingName(time_t start)
+{
+    struct tm when {};
+    gmtime_r(&start, &when);
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d.wav", when.tm_year + 1900,
+                  when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+    return name;
+}
+
+::testing::AssertionResult EndedWith(const Run& run, const Handheld& handheld,
+                                     const std::string& view)
+{
+    if (run.timed_out)
+        return ::testing::AssertionFailure() << "still running at the time limit\n"
+                                             << run.out << run.err;
+    if (!run.exited)
+        return ::testing::AssertionFailure() << "killed by signal " << run.signal << "\n"
+                                             << run.out << run.err;
+    if (run.exit_code != 0)
+        return ::testing::AssertionFailure() << "exit status " << run.exit_code << "\n"
+                                             << run.out << run.err;
+    const std::string crash = CrashReport(run.err);
+    if (!crash.empty())
+        return ::testing::AssertionFailure() << crash << "\n" << run.err;
+    const std::vector<std::string> menu = handheld.MenuLog();
+    if (menu.size() != 1 || menu[0] != MenuLine(view)) {
+        auto failure = ::testing::AssertionFailure();
+        failure << "expected the menu started once with " << view << "; menu.log:";
+        for (const std::string& line : menu)
+            failure << "\n  " << line;
+        return failure << "\n" << run.out;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult IsCounterRecording(const Wav& wav)
+{
+    if (!wav.error.empty())
+        return ::testing::AssertionFailure() << wav.error;
+    if (!wav.IsRecorderFormat())
+        return ::testing::AssertionFailure()
+               << wav.rate << " Hz, " << wav.channels << " channels, " << wav.bits << " bits";
+    if (!wav.HeaderMatchesFile())
+        return ::testing::AssertionFailure() << "the header declares " << wav.data_size
+                                             << " bytes, the file holds " << wav.data.size();
+    if (wav.data.empty())
+        return ::testing::AssertionFailure() << "no samples";
+    const std::string broken = CounterBreak(wav.data);
+    if (!broken.empty())
+        return ::testing::AssertionFailure() << "the counter breaks at " << broken;
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Lasts(const Wav& wav, double seconds, double slack)
+{
+    const double held = wav.Seconds();
+    if (held < seconds - slack || held > seconds + slack)
+        return ::testing::AssertionFailure()
+               << "holds " << held << " s, expected " << seconds << " +- " << slack << " s";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult NamedFromClock(const std::string& name, time_t from, time_t to)
+{
+    for (time_t t = from; t <= to; ++t)
+        if (name == RecordingName(t))
+            return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << name << " is not named from a time between "
+                                         << RecordingName(from) << " and " << RecordingName(to);
+}
+
+}  // namespace e2e

@@ -1,0 +1,60 @@
+#pragma once
+// What the end-to-end tests check again and again: how a run ended, the
+// recordings on the card, the log.
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+#include "tests/e2e/wav.h"
+
+namespace e2e {
+
+// Where the recorder keeps its recordings, and its write probe.
+constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
+constexpr const char* kWriteProbe = "/mnt/sd/%%_tmp_.tmp%%";
+
+// Touch points of the three buttons along the bottom of the screen.
+constexpr const char* kPlayButton = "touch 102 218";
+constexpr const char* kRecordButton = "touch 218 218";
+constexpr const char* kListButton = "touch 298 218";
+
+// A scenario put together in any order; its text has the lines in the order
+// of their times (lines of the same time in the order they were added).
+class Scenario {
+public:
+    Scenario& At(long at_ms, const std::string& command);
+    // A press at `at_ms` and its release `hold_ms` later: `what` is
+    // "key <sym>", "button <n>" or "touch <x> <y>".
+    Scenario& Tap(long at_ms, const std::string& what, long hold_ms = 50);
+    std::string Text() const;
+
+private:
+    std::vector<std::pair<long, std::string>> lines_;
+};
+
+// A scenario clock setting ("YYYY-MM-DD HH:MM:SS", UTC) as a time.
+time_t UtcTime(const std::string& clock);
+// The recording's file name for a start at this time.
+std::string RecordingName(time_t start);
+
+// The run ended by itself with status 0, without a crash or a sanitizer
+// report, and handed over to the menu once, with this view.
+::testing::AssertionResult EndedWith(const Run& run, const Handheld& handheld,
+                                     const std::string& view);
+
+// A canonical WAV file in the recorder's format whose header declares what it
+// holds, its samples an unbroken run of the counter microphone.
+::testing::AssertionResult IsCounterRecording(const Wav& wav);
+
+// The file holds `seconds` of sound, give or take `slack`.
+::testing::AssertionResult Lasts(const Wav& wav, double seconds, double slack);
+
+// A recording's name made from a clock reading between `from` and `to`.
+::testing::AssertionResult NamedFromClock(const std::string& name, time_t from, time_t to);
+
+}  // namespace e2e

@@ -1,0 +1,307 @@
+// The message box: its timing driven tick by tick, the events it posts, which
+// frame it draws, and that Show, the timer and deletion can meet on any thread.
+
+#include "ui/msgbox.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "view/userevent.h"
+
+namespace {
+
+constexpr int kFrames = 7, kFrameW = 30, kFrameH = 5;
+
+struct Posted {
+    int code;
+    void* from;
+    bool operator==(const Posted& o) const { return code == o.code && from == o.from; }
+};
+
+std::vector<Posted> TakeEvents()
+{
+    std::vector<Posted> out;
+    SDL_Event e;
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)) > 0)
+        out.push_back({e.user.code, e.user.data1});
+    return out;
+}
+
+// Looks again every 10 ms until done() holds or the time is up.
+template <typename Done>
+bool WaitUntil(Done done, int timeout_ms)
+{
+    for (int waited = 0; !done(); waited += 10) {
+        if (waited >= timeout_ms)
+            return false;
+        SDL_Delay(10);
+    }
+    return true;
+}
+
+Uint32 FrameColour(const SDL_PixelFormat* f, int frame)
+{
+    return SDL_MapRGB(f, static_cast<Uint8>(30 * frame + 10), 90, 30);
+}
+
+class MsgBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0, SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) << SDL_GetError();
+        TakeEvents();
+        SDL_Surface* strip = SDL_CreateRGBSurface(SDL_SWSURFACE, kFrameW, kFrames * kFrameH, 32,
+                                                  0xFF0000, 0xFF00, 0xFF, 0);
+        for (int k = 0; k < kFrames; ++k) {
+            SDL_Rect r = {0, static_cast<Sint16>(k * kFrameH), kFrameW, kFrameH};
+            SDL_FillRect(strip, &r, FrameColour(strip->format, k));
+        }
+        image_path_ = ::testing::TempDir() + "msgbox_test_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bmp";
+        ASSERT_EQ(0, SDL_SaveBMP(strip, image_path_.c_str()));
+        SDL_FreeSurface(strip);
+        box_.reset(new CMsgBox);
+        ASSERT_EQ(1, box_->LoadImage(image_path_.c_str(), kFrames));
+        box_->SetDuration(3);
+    }
+
+    void TearDown() override
+    {
+        box_.reset();
+        std::remove(image_path_.c_str());
+        SDL_Quit();
+    }
+
+    CMsgBox* box() { return box_.get(); }
+
+    std::string image_path_;
+    std::unique_ptr<CMsgBox> box_;
+};
+
+TEST_F(MsgBoxTest, DurationIsClamped)
+{
+    const int cases[][2] = {{0, 3}, {-5, 3}, {3600, 3}, {1, 1}, {3599, 3599}};
+    for (const auto& c : cases) {
+        box()->SetDuration(c[0]);
+        EXPECT_EQ(c[1], box()->duration) << c[0];
+    }
+}
+
+TEST_F(MsgBoxTest, LoadImageKeepsTheFirstImageAndReportsAMissingOne)
+{
+    SDL_Surface* first = box()->image;
+    EXPECT_EQ(0, box()->LoadImage(image_path_.c_str(), kFrames));
+    EXPECT_EQ(first, box()->image);
+    EXPECT_EQ(11, box()->screen_rect.x);
+    EXPECT_EQ(65, box()->screen_rect.y);
+    EXPECT_EQ(kFrameW, box()->screen_rect.w);
+    EXPECT_EQ(kFrameH, box()->screen_rect.h);
+
+    CMsgBox other;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, other.LoadImage("no/such/image.png", kFrames));
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, log.find("msgbox.cpp")) << log;
+    EXPECT_NE(std::string::npos, log.find("Not found image. ")) << log;
+    EXPECT_EQ(nullptr, other.image);
+}
+
+// Ticks are driven by hand; the real timer's first tick is a second away.
+TEST_F(MsgBoxTest, EndsOnTheTickAfterTheDurationAndDropsShowsMeanwhile)
+{
+    box()->Show(0);
+    box()->Show(1);  // dropped: message 0 runs to its end
+    const std::vector<Posted> shown = {{EVT_REDRAW, box()}};
+    EXPECT_EQ(shown, TakeEvents());
+    ASSERT_NE(nullptr, box()->timer_id.load());
+    for (int tick = 1; tick <= 3; ++tick) {
+        EXPECT_EQ(1000u, CMsgBox::OnTimer(1000, box()));
+        EXPECT_EQ(tick, box()->elapsed);
+        EXPECT_TRUE(box()->visible);
+        EXPECT_TRUE(TakeEvents().empty());
+    }
+    EXPECT_EQ(1000u, CMsgBox::OnTimer(1000, box()));
+    EXPECT_FALSE(box()->visible);
+    EXPECT_EQ(nullptr, box()->timer_id.load());
+    const std::vector<Posted> closing = {{EVT_MSGBOX_CLOSED, box()}, {EVT_REDRAW, box()}};
+    EXPECT_EQ(closing, TakeEvents());
+    EXPECT_EQ(0, box()->msg_index);
+
+    CMsgBox::OnTimer(1000, box());  // a late tick does nothing
+    EXPECT_TRUE(TakeEvents().empty());
+    box()->Show(2);  // hidden again: accepted
+    EXPECT_EQ(2, box()->msg_index);
+    EXPECT_TRUE(box()->visible);
+}
+
+TEST_F(MsgBoxTest, DrawsTheFrameOfTheIndexModuloTheFrameCount)
+{
+    SDL_Surface* screen =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    auto drawn = [&] {
+        SDL_FillRect(screen, nullptr, 0);
+        box()->Draw(screen);
+        return static_cast<Uint32*>(screen->pixels)[65 * screen->pitch / 4 + 11];
+    };
+    EXPECT_EQ(0u, drawn());  // hidden
+    const int cases[][2] = {{0, 0}, {6, 6}, {8, 1}, {13, 6}};
+    for (const auto& c : cases) {
+        box()->Show(c[0]);
+        EXPECT_EQ(FrameColour(screen->format, c[1]), drawn()) << c[0];
+        while (box()->timer_id)
+            CMsgBox::OnTimer(1000, box());
+    }
+    EXPECT_EQ(0u, drawn());
+    SDL_FreeSurface(screen);
+}
+
+TEST_F(MsgBoxTest, RealTimerHidesAfterDurationPlusOneTicks)
+{
+    box()->SetDuration(1);
+    const auto start = std::chrono::steady_clock::now();
+    box()->Show(3);
+    ASSERT_TRUE(WaitUntil([&] { return !box()->timer_id; }, 5000));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_GE(ms, 1900);
+    EXPECT_LE(ms, 3500);
+    EXPECT_EQ(3, box()->msg_index);
+    const std::vector<Posted> all = {
+        {EVT_REDRAW, box()}, {EVT_MSGBOX_CLOSED, box()}, {EVT_REDRAW, box()}};
+    EXPECT_EQ(all, TakeEvents());
+}
+
+// Several threads show at once, while another may be ending the previous
+// message: one Show wins per free box, so there is one timer and one redraw.
+TEST_F(MsgBoxTest, ConcurrentShowsStartOneTimer)
+{
+    box()->SetDuration(1);
+    for (int round = 0; round < 200; ++round) {
+        const bool ending = round % 2 == 1;
+        if (ending) {
+            box()->Show(99);
+            CMsgBox::OnTimer(1000, box());  // elapsed reaches the duration
+            TakeEvents();
+        }
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                while (!go)
+                    std::this_thread::yield();
+                box()->Show(t);
+            });
+        if (ending)
+            threads.emplace_back([&] {
+                while (!go)
+                    std::this_thread::yield();
+                CMsgBox::OnTimer(1000, box());
+            });
+        go = true;
+        for (std::thread& t : threads)
+            t.join();
+        int redraws = 0, closes = 0;
+        for (const Posted& p : TakeEvents()) {
+            redraws += p.code == EVT_REDRAW;
+            closes += p.code == EVT_MSGBOX_CLOSED;
+        }
+        ASSERT_EQ(ending ? 1 : 0, closes) << round;
+        // While a message is on every Show is dropped; once the box is free
+        // exactly one wins. Shows that all came before the end leave it free.
+        const int accepted = redraws - closes;
+        if (!ending) {
+            ASSERT_EQ(1, accepted) << round;
+        }
+        ASSERT_LE(accepted, 1) << round;
+        ASSERT_EQ(accepted == 1, box()->timer_id.load() != nullptr) << round;
+        if (accepted) {
+            ASSERT_GE(box()->msg_index, 0);
+            ASSERT_LT(box()->msg_index, 4);
+        }
+        while (box()->timer_id)
+            CMsgBox::OnTimer(1000, box());
+        TakeEvents();
+    }
+}
+
+// A tick that SDL had already started when the box was deleted reaches
+// OnTimer with a dangling pointer. Ticks are fired from another thread around
+// the deletion; AddressSanitizer and ThreadSanitizer watch.
+TEST_F(MsgBoxTest, DeletingWhileATickRunsIsSafe)
+{
+    box_.reset();
+    for (int round = 0; round < 300; ++round) {
+        CMsgBox* doomed = new CMsgBox;
+        doomed->SetDuration(1);
+        doomed->Show(0);
+        std::atomic<bool> go{false};
+        std::thread ticker([&] {
+            while (!go)
+                std::this_thread::yield();
+            for (int i = 0; i < 4; ++i)
+                CMsgBox::OnTimer(1000, doomed);
+        });
+        go = true;
+        if (round % 3)
+            std::this_thread::yield();
+        delete doomed;
+        ticker.join();
+    }
+    TakeEvents();
+}
+
+// The real timer is removed by deletion: no tick reaches the deleted box.
+TEST_F(MsgBoxTest, DeletingAShowingBoxStopsItsTimer)
+{
+    box()->SetDuration(1);
+    CMsgBox* const shown = box();
+    shown->Show(0);
+    ASSERT_TRUE(WaitUntil([&] { return shown->elapsed == 1; }, 3000));
+    box_.reset();
+    SDL_Delay(1500);  // past the tick that would have ended the message
+    for (const Posted& p : TakeEvents())
+        EXPECT_FALSE(p.code == EVT_MSGBOX_CLOSED && p.from == shown);
+}
+
+// The status monitor shows messages from SDL's timer thread, beside the box's
+// own timer and the main thread.
+TEST_F(MsgBoxTest, ShowFromAnotherTimerCallback)
+{
+    // Static: a tick of this timer may still be under way after it is removed.
+    static struct {
+        std::mutex lock;
+        CMsgBox* box = nullptr;
+    } monitor;
+    {
+        std::lock_guard<std::mutex> hold(monitor.lock);
+        monitor.box = box();
+    }
+    box()->SetDuration(1);
+    box()->Show(5);
+    auto tick = [](Uint32 interval, void*) -> Uint32 {
+        std::lock_guard<std::mutex> hold(monitor.lock);
+        if (monitor.box)
+            monitor.box->Show(4);
+        return interval;
+    };
+    SDL_TimerID status = SDL_AddTimer(50, tick, nullptr);
+    ASSERT_NE(nullptr, status);
+    EXPECT_EQ(5, box()->msg_index);
+    ASSERT_TRUE(WaitUntil([&] { return box()->msg_index == 4; }, 4000));
+    EXPECT_TRUE(box()->visible);
+    SDL_RemoveTimer(status);
+    std::lock_guard<std::mutex> hold(monitor.lock);
+    monitor.box = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// Recording and playback driven in-process, with the main thread's loop in
+// the test: how fast a stop or exit request is taken up, and that teardown
+// never waits on a worker that waits on a draw.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/mainmenuapp.h"
+#include "ui/imagebutton.h"
+#include "view/recorderview.h"
+#include "view/userevent.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+class RunControl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
+        ASSERT_NE(SDL_SetVideoMode(320, 240, 24, 0), nullptr);
+        view_ = new CRecorderView();
+        ASSERT_EQ(view_->Initialize(), 1);
+    }
+    void TearDown() override
+    {
+        if (view_) {
+            view_->ExitInstance();
+            delete view_;
+        }
+        SDL_Quit();
+    }
+
+    // The main thread's part: hands the view its events until `until` says
+    // the event ends the run, or the time is up. False on a timeout.
+    bool Loop(const std::function<bool(const SDL_Event&)>& until, int timeout_ms = 10000)
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        SDL_Event event;
+        while (Clock::now() < deadline) {
+            if (!SDL_PollEvent(&event)) {
+                SDL_Delay(1);
+                continue;
+            }
+            if (until(event))
+                return true;
+            if (event.type == SDL_USEREVENT && event.user.code != EVT_QUIT_LOOP)
+                DispatchEventTo(*view_, event);
+        }
+        return false;
+    }
+
+    // Runs the loop for a while, handing everything to the view.
+    void RunFor(int ms)
+    {
+        Loop([](const SDL_Event&) { return false; }, ms);
+    }
+
+    CRecorderView* view_ = nullptr;
+};
+
+struct TakeUpCase {
+    const char* what;
+    int start_code;
+    int request_code;
+    int final_event;
+    bool playback;
+};
+
+// A request is taken up when the worker disables its button, which it does
+// first on seeing it.
+TEST_F(RunControl, StopAndExitRequestsAreTakenUpWithin50Ms)
+{
+    const std::vector<TakeUpCase> cases = {
+        {"stop a recording", 18, 9, EVT_RECORD_FINISHED, false},
+        {"stop a playback", 8, 8, EVT_PLAY_FINISHED, true},
+        {"leave during a playback", 8, 14, EVT_PLAY_EXIT, true},
+        {"leave during a recording", 18, 14, EVT_RECORD_EXIT, false},
+    };
+    // Something to play: a recording of a second and a half.
+    view_->OnKeyCommand(0, 18);
+    RunFor(1500);
+    view_->OnKeyCommand(0, 9);
+    ASSERT_TRUE(Loop([](const SDL_Event& e) {
+        return e.type == SDL_USEREVENT && e.user.code == EVT_RECORD_FINISHED;
+    }));
+    view_->OnUserEvent(EVT_RECORD_FINISHED, view_, nullptr);
+
+    for (const TakeUpCase& c : cases) {
+        view_->OnKeyCommand(0, c.start_code);
+        ASSERT_TRUE(c.playback ? view_->playing.load() : view_->recording.load()) << c.what;
+        RunFor(600);
+        CMemButton* button = c.playback ? view_->play_button : view_->record_button;
+        ASSERT_TRUE(button->IsEnabled()) << c.what;
+        const auto asked = Clock::now();
+        view_->OnKeyCommand(0, c.request_code);
+        double taken_up_ms = -1;
+        bool ended = Loop([&](const SDL_Event& e) {
+            if (taken_up_ms < 0 && !button->IsEnabled())
+                taken_up_ms = MsSince(asked);
+            return e.type == SDL_USEREVENT && e.user.code == c.final_event;
+        });
+        ASSERT_TRUE(ended) << c.what;
+        EXPECT_GE(taken_up_ms, 0) << c.what;
+        EXPECT_LT(taken_up_ms, 50) << c.what;
+        RecordProperty(c.what, std::to_string(taken_up_ms));
+        std::printf("%s: taken up in %.1f ms\n", c.what, taken_up_ms);
+        // Back to idle for the next case, as the event's handler would.
+        if (c.final_event == EVT_RECORD_EXIT || c.final_event == EVT_PLAY_EXIT) {
+            view_->exit_request = false;
+            SDL_WaitThread(c.playback ? view_->play_thread : view_->record_thread, nullptr);
+            (c.playback ? view_->play_thread : view_->record_thread) = nullptr;
+            view_->ResetAfterRecord();
+            view_->ResetAfterPlay();
+            view_->recording = false;
+            view_->playing = false;
+        } else {
+            view_->OnUserEvent(c.final_event, view_, nullptr);
+        }
+        ASSERT_FALSE(view_->recording || view_->playing) << c.what;
+    }
+}
+
+// The worker's last act before closing is to wait for its disabled button
+// to be drawn; once the loop has ended nobody draws, and teardown must not
+// wait for ever on it.
+TEST_F(RunControl, TeardownDuringARunEndsTheRunWithoutADraw)
+{
+    for (int code : {18, 8}) {
+        view_->OnKeyCommand(0, code);
+        RunFor(700);
+        ASSERT_TRUE(view_->recording || view_->playing) << code;
+        const std::string recorded = view_->file_path;
+        const auto asked = Clock::now();
+        view_->ExitInstance();
+        EXPECT_LT(MsSince(asked), 1000) << code;
+        EXPECT_EQ(view_->record_thread, nullptr);
+        EXPECT_EQ(view_->play_thread, nullptr);
+        EXPECT_EQ(view_->wav, nullptr);
+        delete view_;
+        view_ = new CRecorderView();
+        ASSERT_EQ(view_->Initialize(), 1);
+        // The recording that teardown finished is the next round's to play.
+        std::snprintf(view_->file_path, sizeof view_->file_path, "%s", recorded.c_str());
+    }
+}
+
+}  // namespace

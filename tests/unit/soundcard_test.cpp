@@ -1,0 +1,453 @@
+// The simulated sound card: what its nodes answer, the pace and format of
+// what it captures and plays, what it loses when a reader falls behind, the
+// mixer's memory, and the scenario commands that drive it.
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <linux/soundcard.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sys.h"
+#include "sim/handheld.h"
+#include "sim/scenario.h"
+#include "sim/soundcard.h"
+
+namespace {
+
+namespace card = sim::soundcard;
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The value the driver answers to a setting.
+int Set(int fd, unsigned long request, int value)
+{
+    int arg = value;
+    EXPECT_EQ(sys::ioctl(fd, request, &arg), 0) << std::hex << request;
+    return arg;
+}
+
+int OpenCapture(int stereo, int afmt, int rate)
+{
+    const int fd = sys::open("/dev/dsp", O_RDONLY | O_NONBLOCK);
+    EXPECT_GE(fd, 0) << errno;
+    if (fd >= 0) {
+        Set(fd, SNDCTL_DSP_STEREO, stereo);
+        Set(fd, SNDCTL_DSP_SETFMT, afmt);
+        Set(fd, SNDCTL_DSP_SPEED, rate);
+    }
+    return fd;
+}
+
+// Reads what a capture delivers for `seconds`, waiting on poll between reads.
+std::vector<unsigned char> Capture(int fd, double seconds)
+{
+    std::vector<unsigned char> got;
+    std::vector<unsigned char> block(65536);
+    const Clock::time_point start = Clock::now();
+    while (Since(start) < seconds) {
+        struct pollfd p = {fd, POLLIN, 0};
+        sys::poll(&p, 1, 50);
+        const ssize_t n = sys::read(fd, block.data(), block.size());
+        if (n > 0)
+            got.insert(got.end(), block.begin(), block.begin() + n);
+    }
+    return got;
+}
+
+int16_t Sample(const std::vector<unsigned char>& data, size_t index)
+{
+    return static_cast<int16_t>(data[2 * index] | data[2 * index + 1] << 8);
+}
+
+// Frames of the counter microphone must follow one another, both channels
+// alike. Returns the first frame's number, or -1 at the first break.
+long CounterRun(const std::vector<unsigned char>& data)
+{
+    const size_t frames = data.size() / 4;
+    if (frames == 0)
+        return -1;
+    const uint16_t first = static_cast<uint16_t>(Sample(data, 0));
+    for (size_t i = 0; i < frames; ++i) {
+        const uint16_t left = static_cast<uint16_t>(Sample(data, 2 * i));
+        const uint16_t right = static_cast<uint16_t>(Sample(data, 2 * i + 1));
+        if (left != right || left != static_cast<uint16_t>(first + i)) {
+            ADD_FAILURE() << "the run breaks at frame " << i << ": " << left << "/" << right;
+            return -1;
+        }
+    }
+    return first;
+}
+
+std::vector<unsigned char> ReadHostFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+}
+
+uint32_t Le32(const std::vector<unsigned char>& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+class SimSoundcard : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
+        card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
+        card::SetBlockSize(0);
+        card::SetMic("tone");
+    }
+};
+
+TEST_F(SimSoundcard, NodeStatesDecideAccessAndOpen)
+{
+    struct Case {
+        card::Node node;
+        card::NodeState state;
+        int access_write;  // errno, 0 for success
+        int access_read;
+        int open_write;
+        int open_read;
+    };
+    const std::vector<Case> cases = {
+        {card::Node::kDsp, card::NodeState::kOk, 0, 0, 0, 0},
+        {card::Node::kDsp, card::NodeState::kAbsent, ENOENT, ENOENT, ENOENT, ENOENT},
+        {card::Node::kDsp, card::NodeState::kReadOnly, EACCES, 0, EACCES, 0},
+        {card::Node::kDsp, card::NodeState::kBusy, 0, 0, EBUSY, EBUSY},
+        {card::Node::kMixer, card::NodeState::kOk, 0, 0, 0, 0},
+        {card::Node::kMixer, card::NodeState::kAbsent, ENOENT, ENOENT, ENOENT, ENOENT},
+        {card::Node::kMixer, card::NodeState::kReadOnly, EACCES, 0, EACCES, 0},
+        {card::Node::kMixer, card::NodeState::kBusy, 0, 0, EBUSY, EBUSY},
+    };
+    auto result = [](int rc) { return rc < 0 ? errno : 0; };
+    for (const Case& c : cases) {
+        const char* path = c.node == card::Node::kDsp ? "/dev/dsp" : "/dev/mixer";
+        SCOPED_TRACE(std::string(path) + " state " + std::to_string(static_cast<int>(c.state)));
+        card::SetNodeState(c.node, c.state);
+        errno = 0;
+        EXPECT_EQ(result(sys::access(path, W_OK)), c.access_write);
+        errno = 0;
+        EXPECT_EQ(result(sys::access(path, R_OK)), c.access_read);
+        for (const int flags : {O_WRONLY, O_RDONLY | O_NONBLOCK}) {
+            errno = 0;
+            const int fd = sys::open(path, flags);
+            EXPECT_EQ(result(fd), flags == O_WRONLY ? c.open_write : c.open_read) << flags;
+            if (fd >= 0) {
+                EXPECT_EQ(sys::close(fd), 0);
+            }
+        }
+        card::SetNodeState(c.node, card::NodeState::kOk);
+    }
+}
+
+TEST_F(SimSoundcard, OneDspAtATimeAndNoFullDuplex)
+{
+    const int first = sys::open("/dev/dsp", O_WRONLY);
+    ASSERT_GE(first, 0);
+    errno = 0;
+    EXPECT_EQ(sys::open("/dev/dsp", O_RDONLY), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_TRUE(card::Dsp().open);
+    ASSERT_EQ(sys::close(first), 0);
+    EXPECT_FALSE(card::Dsp().open);
+    errno = 0;
+    EXPECT_EQ(sys::open("/dev/dsp", O_RDWR), -1);
+    EXPECT_EQ(errno, EINVAL);
+    const int again = sys::open("/dev/dsp", O_RDONLY);
+    EXPECT_GE(again, 0);
+    sys::close(again);
+}
+
+TEST_F(SimSoundcard, SettingsAnswerLikeAnOssDriver)
+{
+    struct Case {
+        unsigned long request;
+        int value;
+        int answer;
+    };
+    const std::vector<Case> cases = {
+        {SNDCTL_DSP_STEREO, 1, 1},
+        {SNDCTL_DSP_STEREO, 0, 0},
+        {SNDCTL_DSP_CHANNELS, 2, 2},
+        {SNDCTL_DSP_CHANNELS, 6, 2},
+        {SNDCTL_DSP_SETFMT, AFMT_S16_LE, AFMT_S16_LE},
+        {SNDCTL_DSP_SETFMT, AFMT_MU_LAW, AFMT_U8},  // unsupported: 8-bit unsigned
+        {SNDCTL_DSP_SETFMT, AFMT_S16_BE, AFMT_U8},
+        {SNDCTL_DSP_SPEED, 22050, 22050},
+        {SNDCTL_DSP_SPEED, 1000, 4000},
+        {SNDCTL_DSP_SPEED, 96000, 48000},
+        {SNDCTL_DSP_GETBLKSIZE, 0, 4096},
+    };
+    const int fd = sys::open("/dev/dsp", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(Set(fd, c.request, c.value), c.answer) << std::hex << c.request << " " << c.value;
+    int query = AFMT_QUERY;
+    Set(fd, SNDCTL_DSP_SETFMT, AFMT_S16_LE);
+    EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_SETFMT, &query), 0);
+    EXPECT_EQ(query, AFMT_S16_LE);
+    int unknown = 0;
+    EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_GETODELAY, &unknown), -1);
+    sys::close(fd);
+
+    card::SetBlockSize(512);
+    const int small = sys::open("/dev/dsp", O_WRONLY);
+    ASSERT_GE(small, 0);
+    EXPECT_EQ(Set(small, SNDCTL_DSP_GETBLKSIZE, 0), 512);
+    sys::close(small);
+}
+
+TEST_F(SimSoundcard, CaptureArrivesAtTheRateAndFormatSet)
+{
+    struct Case {
+        int stereo;
+        int afmt;
+        int rate;
+        int bytes_per_second;
+    };
+    const std::vector<Case> cases = {
+        {1, AFMT_S16_LE, 22050, 88200},
+        {0, AFMT_U8, 8000, 8000},
+        {1, AFMT_MU_LAW, 11025, 22050},  // falls back to 8-bit
+        {0, AFMT_S16_LE, 44100, 88200},
+    };
+    card::SetBlockSize(1024);
+    constexpr double kSeconds = 0.8;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, format " + std::to_string(c.afmt));
+        const int fd = OpenCapture(c.stereo, c.afmt, c.rate);
+        ASSERT_GE(fd, 0);
+        // Nothing is there yet, and a non-blocking read says so.
+        unsigned char byte;
+        errno = 0;
+        EXPECT_EQ(sys::read(fd, &byte, 1), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        const double expected = c.bytes_per_second * kSeconds;
+        const double got = static_cast<double>(Capture(fd, kSeconds).size());
+        EXPECT_NEAR(got, expected, 2 * 1024 + expected * 0.08);
+        EXPECT_EQ(card::Dsp().overruns, 0);
+        sys::close(fd);
+    }
+}
+
+TEST_F(SimSoundcard, CounterMicrophoneLosesNothingForAReaderThatKeepsUp)
+{
+    card::SetMic("counter");
+    const int fd = OpenCapture(1, AFMT_S16_LE, 22050);
+    ASSERT_GE(fd, 0);
+    const std::vector<unsigned char> got = Capture(fd, 1.2);
+    EXPECT_GT(got.size(), 88200u);
+    EXPECT_EQ(got.size() % 4096, 0u);
+    EXPECT_GE(CounterRun(got), 0);
+    EXPECT_EQ(card::Dsp().overruns, 0);
+    sys::close(fd);
+}
+
+TEST_F(SimSoundcard, ASlowReaderLosesTheOldestFragmentsAndCaptureGoesOn)
+{
+    card::SetMic("counter");
+    const int fd = OpenCapture(1, AFMT_S16_LE, 22050);
+    ASSERT_GE(fd, 0);
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<unsigned char> kept(131072);
+    const ssize_t n = sys::read(fd, kept.data(), kept.size());
+    const double at = Since(start);
+    ASSERT_GT(n, 0);
+    kept.resize(static_cast<size_t>(n));
+    // The buffer holds 16 fragments; what was captured before them is gone.
+    EXPECT_LE(n, 65536);
+    EXPECT_GE(n, 65536 - 2 * 4096);
+    const long first = CounterRun(kept);
+    const long newest = first + n / 4;
+    EXPECT_GT(first, 0);
+    EXPECT_NEAR(static_cast<double>(newest), at * 22050, 3 * 1024 + at * 22050 * 0.05);
+    EXPECT_GE(card::Dsp().overruns, static_cast<long>((1.4 * 88200 - 65536) / 4096));
+    // Reading on, the run goes on from where the buffer stopped.
+    const std::vector<unsigned char> more = Capture(fd, 0.3);
+    ASSERT_GE(more.size(), 4u);
+    EXPECT_EQ(static_cast<uint16_t>(Sample(more, 0)), static_cast<uint16_t>(newest));
+    sys::close(fd);
+}
+
+TEST_F(SimSoundcard, PlaybackIsPacedAndTheSpeakerFileHoldsWhatWasPlayed)
+{
+    const int fd = sys::open("/dev/dsp", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    Set(fd, SNDCTL_DSP_STEREO, 1);
+    Set(fd, SNDCTL_DSP_SETFMT, AFMT_S16_LE);
+    Set(fd, SNDCTL_DSP_SPEED, 22050);
+    std::vector<unsigned char> sound(88200);
+    for (size_t i = 0; i < sound.size(); ++i)
+        sound[i] = static_cast<unsigned char>(i * 7 + i / 256);
+
+    // Half a second block by block, each played out before the next.
+    const Clock::time_point start = Clock::now();
+    double slowest_write = 0;
+    double fastest_sync = 1;
+    for (size_t at = 0; at < 44100; at += 4096) {
+        const size_t size = std::min<size_t>(4096, 44100 - at);
+        const Clock::time_point before = Clock::now();
+        ASSERT_EQ(sys::write(fd, sound.data() + at, size), static_cast<ssize_t>(size));
+        slowest_write = std::max(slowest_write, Since(before));
+        const Clock::time_point synced = Clock::now();
+        ASSERT_EQ(sys::ioctl(fd, SNDCTL_DSP_SYNC, nullptr), 0);
+        if (size == 4096)
+            fastest_sync = std::min(fastest_sync, Since(synced));
+    }
+    EXPECT_NEAR(Since(start), 0.5, 0.08);
+    // A write returns once the block fits; SYNC waits for its 46 ms of sound.
+    EXPECT_LT(slowest_write, 0.02);
+    EXPECT_GT(fastest_sync, 0.035);
+
+    // The other half in one go: the writer is held back to the card's pace.
+    const Clock::time_point bulk = Clock::now();
+    ASSERT_EQ(sys::write(fd, sound.data() + 44100, 44100), 44100);
+    ASSERT_EQ(sys::ioctl(fd, SNDCTL_DSP_SYNC, nullptr), 0);
+    EXPECT_NEAR(Since(bulk), 0.5, 0.08);
+    EXPECT_EQ(card::Dsp().moved, 88200);
+
+    // Readable while the card is still open.
+    const std::vector<unsigned char> speaker = ReadHostFile(card::SpeakerPath());
+    ASSERT_EQ(speaker.size(), 44u + 88200u);
+    EXPECT_EQ(std::string(speaker.begin(), speaker.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(speaker, 4), 88200u + 36);
+    EXPECT_EQ(speaker[22], 2);
+    EXPECT_EQ(Le32(speaker, 24), 22050u);
+    EXPECT_EQ(speaker[34], 16);
+    EXPECT_EQ(Le32(speaker, 40), 88200u);
+    EXPECT_TRUE(std::equal(sound.begin(), sound.end(), speaker.begin() + 44));
+    sys::close(fd);
+
+    // The next playback starts a fresh file.
+    const int next = sys::open("/dev/dsp", O_WRONLY);
+    ASSERT_GE(next, 0);
+    sys::close(next);
+    EXPECT_EQ(ReadHostFile(card::SpeakerPath()).size(), 44u);
+}
+
+TEST_F(SimSoundcard, MicrophoneCanPlayAWavFileInALoop)
+{
+    // 300 frames of mono 8-bit at 8000 Hz, read back at the same settings.
+    std::vector<unsigned char> file = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W',  'A', 'V',
+                                       'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,    1,   0,
+                                       1,   0,   0x40, 0x1F, 0,   0,   0x40, 0x1F, 0,    0,   1,
+                                       0,   8,   0,    'd',  'a', 't', 'a',  0x2C, 0x01, 0,   0};
+    for (int i = 0; i < 300; ++i)
+        file.push_back(static_cast<unsigned char>(20 + i % 211));
+    const std::string path = sim::Handheld::Instance().Root() + "/sim/mic.wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    card::SetMic(path);
+    card::SetBlockSize(1024);
+    const int fd = OpenCapture(0, AFMT_U8, 8000);
+    ASSERT_GE(fd, 0);
+    const std::vector<unsigned char> got = Capture(fd, 0.4);
+    sys::close(fd);
+    ASSERT_GE(got.size(), 2048u);
+    for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], file[44 + i % 300]) << i;
+}
+
+TEST_F(SimSoundcard, MixerRemembersEveryLevelWritten)
+{
+    const int fd = sys::open("/dev/mixer", O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(card::MixerLevel(SOUND_MIXER_SYNTH), -1);
+    const std::vector<std::pair<int, int>> levels = {
+        {SOUND_MIXER_ALTPCM, 30840}, {SOUND_MIXER_MIC, 20560}, {SOUND_MIXER_IGAIN, 15420}};
+    for (const auto& [channel, value] : levels) {
+        int v = value;
+        ASSERT_EQ(sys::ioctl(fd, MIXER_WRITE(channel), &v), 0);
+    }
+    for (const auto& [channel, value] : levels) {
+        EXPECT_EQ(card::MixerLevel(channel), value);
+        int read_back = 0;
+        ASSERT_EQ(sys::ioctl(fd, MIXER_READ(channel), &read_back), 0);
+        EXPECT_EQ(read_back, value);
+    }
+    int mask = 0;
+    ASSERT_EQ(sys::ioctl(fd, SOUND_MIXER_READ_DEVMASK, &mask), 0);
+    EXPECT_TRUE(mask & SOUND_MASK_MIC);
+    sys::close(fd);
+}
+
+TEST_F(SimSoundcard, OpenAndCloseUnderWayNeverHang)
+{
+    // Closing while the card's thread is mid-fragment, in both directions.
+    card::SetMic("counter");
+    std::vector<unsigned char> block(4096, 1);
+    for (int round = 0; round < 40; ++round) {
+        const bool capture = round % 2 == 0;
+        const int fd =
+            capture ? OpenCapture(1, AFMT_S16_LE, 22050) : sys::open("/dev/dsp", O_WRONLY);
+        ASSERT_GE(fd, 0);
+        if (capture) {
+            struct pollfd p = {fd, POLLIN, 0};
+            sys::poll(&p, 1, round % 7 * 10);
+        } else {
+            ASSERT_EQ(sys::write(fd, block.data(), block.size()), 4096);
+        }
+        ASSERT_EQ(sys::close(fd), 0);
+        EXPECT_FALSE(card::Dsp().open);
+    }
+}
+
+TEST(SimSoundcardScenario, AudioCommandsDriveTheCard)
+{
+    struct Case {
+        const char* line;
+        bool valid;
+    };
+    const std::vector<Case> cases = {
+        {"0 dsp absent", true},   {"0 mixer busy", true},  {"5 dsp readonly", true},
+        {"5 blksize 2048", true}, {"5 mic counter", true}, {"0 dsp gone", false},
+        {"0 mixer", false},       {"0 blksize -1", false}, {"0 blksize 100000", false},
+        {"0 mic", false},         {"0 mic a b", false},
+    };
+    for (const Case& c : cases) {
+        std::vector<sim::ScenarioCommand> commands;
+        std::string error;
+        EXPECT_EQ(sim::ParseScenario(c.line, &commands, &error), c.valid) << c.line << error;
+    }
+
+    std::vector<sim::ScenarioCommand> commands;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("0 dsp absent\n0 mixer busy\n0 blksize 2048\n0 mic counter\n",
+                                   &commands, &error))
+        << error;
+    for (const sim::ScenarioCommand& command : commands)
+        command.act(sim::Handheld::Instance());
+    errno = 0;
+    EXPECT_EQ(sys::access("/dev/dsp", W_OK), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(sys::open("/dev/mixer", O_RDWR), -1);
+    EXPECT_EQ(errno, EBUSY);
+    card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
+    const int fd = OpenCapture(1, AFMT_S16_LE, 22050);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Set(fd, SNDCTL_DSP_GETBLKSIZE, 0), 2048);
+    EXPECT_GE(CounterRun(Capture(fd, 0.2)), 0);
+    sys::close(fd);
+    card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
+    card::SetBlockSize(0);
+    card::SetMic("tone");
+}
+
+}  // namespace

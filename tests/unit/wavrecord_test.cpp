@@ -1,0 +1,709 @@
+// The audio stream on the simulated handheld: headers that tell the truth,
+// the WAV reader's codes, the device codes, block transfers and their
+// failures, real-time recording and playback, and closes from another
+// thread or by a killed process.
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/wavrecord.h"
+#include "platform/sys.h"
+#include "sim/handheld.h"
+#include "sim/soundcard.h"
+
+namespace {
+
+namespace card = sim::soundcard;
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMixerAltPcm = 10;
+constexpr int kMixerMic = 7;
+constexpr int kMixerIGain = 12;
+
+double Since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+sim::Handheld& Machine()
+{
+    return sim::Handheld::Instance();
+}
+
+Bytes ReadFile(const char* handheld_path)
+{
+    std::ifstream in(sys::resolve(handheld_path), std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const char* handheld_path, const Bytes& bytes)
+{
+    std::ofstream out(sys::resolve(handheld_path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+uint32_t Le32(const Bytes& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+void Put32(Bytes* b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b->push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+void Put16(Bytes* b, uint16_t v)
+{
+    b->push_back(static_cast<unsigned char>(v));
+    b->push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void PutTag(Bytes* b, const char* tag)
+{
+    b->insert(b->end(), tag, tag + 4);
+}
+
+Bytes FmtChunk(int channels, int rate, int bits)
+{
+    Bytes b;
+    PutTag(&b, "fmt ");
+    Put32(&b, 16);
+    Put16(&b, 1);
+    Put16(&b, static_cast<uint16_t>(channels));
+    Put32(&b, static_cast<uint32_t>(rate));
+    Put32(&b, static_cast<uint32_t>(rate * channels * bits / 8));
+    Put16(&b, static_cast<uint16_t>(channels * bits / 8));
+    Put16(&b, static_cast<uint16_t>(bits));
+    return b;
+}
+
+// A WAV file; `extra` goes between the fmt and the data chunk.
+Bytes MakeWav(int channels, int rate, int bits, size_t data_bytes, const Bytes& extra = {},
+              int64_t declared = -1)
+{
+    Bytes b;
+    PutTag(&b, "RIFF");
+    Put32(&b, static_cast<uint32_t>(36 + extra.size() + data_bytes));
+    PutTag(&b, "WAVE");
+    const Bytes fmt = FmtChunk(channels, rate, bits);
+    b.insert(b.end(), fmt.begin(), fmt.end());
+    b.insert(b.end(), extra.begin(), extra.end());
+    PutTag(&b, "data");
+    Put32(&b, static_cast<uint32_t>(declared >= 0 ? declared : static_cast<int64_t>(data_bytes)));
+    for (size_t i = 0; i < data_bytes; ++i)
+        b.push_back(static_cast<unsigned char>(i * 13));
+    return b;
+}
+
+// The counter microphone's frames must follow one another, both channels
+// alike: true when they do from `offset` on.
+bool UnbrokenRun(const Bytes& data, size_t offset)
+{
+    auto sample = [&](size_t i) {
+        return static_cast<uint16_t>(data[offset + 2 * i] | data[offset + 2 * i + 1] << 8);
+    };
+    const size_t frames = (data.size() - offset) / 4;
+    for (size_t i = 0; i < frames; ++i) {
+        if (sample(2 * i) != sample(2 * i + 1) ||
+            sample(2 * i) != static_cast<uint16_t>(sample(0) + i)) {
+            ADD_FAILURE() << "the run breaks at frame " << i << " of " << frames;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The record worker's loop: wait for the card, read a block, write it.
+// False when a transfer failed.
+bool RecordFor(CWavRecord& wav, double seconds)
+{
+    const Clock::time_point start = Clock::now();
+    while (Since(start) < seconds) {
+        wav.dsp_wait(50);
+        if (wav.file_write(wav.dsp_read()) < 0)
+            return false;
+    }
+    return true;
+}
+
+// The play worker's loop, to the end of the data.
+void PlayToTheEnd(CWavRecord& wav)
+{
+    while (wav.dsp_write(wav.file_read()) >= 0) {
+    }
+}
+
+int LowestFreeDescriptor()
+{
+    const int fd = ::dup(0);
+    ::close(fd);
+    return fd;
+}
+
+std::string CapturedLog()
+{
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+void ExpectIdle(const CWavRecord& wav)
+{
+    const CWavRecord::Fields f = wav.fields();
+    EXPECT_LT(f.dsp_fd, 0);
+    EXPECT_EQ(f.mixer_fd, -1);
+    EXPECT_EQ(f.wav_fd, -1);
+    EXPECT_FALSE(f.has_block_buf);
+    EXPECT_FALSE(card::Dsp().open);
+}
+
+class WavRecordTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sys::mkdir("/mnt/sd/music/rec", 0755);
+        card::SetMic("counter");
+    }
+    void TearDown() override
+    {
+        card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
+        card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
+        card::SetBlockSize(0);
+        card::SetMic("tone");
+        Machine().SetCard(sim::CardState::kIn);
+        Machine().SetCardFree(-1);
+    }
+};
+
+TEST_F(WavRecordTest, StartHeaderIsByteForByteAndTheDevicesAreSetForRecording)
+{
+    const Bytes start = {0x52, 0x49, 0x46, 0x46, 0xCC, 0xBA, 0x06, 0x00, 0x57, 0x41, 0x56,
+                         0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                         0x02, 0x00, 0x22, 0x56, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00, 0x04,
+                         0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0xA8, 0xBA, 0x06, 0x00};
+    CWavRecord wav;
+    ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/start.wav"), 0);
+    EXPECT_EQ(ReadFile("/mnt/sd/music/rec/start.wav"), start);
+    const CWavRecord::Fields f = wav.fields();
+    EXPECT_GE(f.dsp_fd, 0);
+    EXPECT_GE(f.mixer_fd, 0);
+    EXPECT_EQ(f.block_size, 4096);
+    EXPECT_TRUE(f.has_block_buf);
+    const card::DspStatus dsp = card::Dsp();
+    EXPECT_TRUE(dsp.capture);
+    EXPECT_EQ(dsp.channels, 2);
+    EXPECT_EQ(dsp.format, 16);
+    EXPECT_EQ(dsp.rate, 22050);
+    EXPECT_EQ(card::MixerLevel(kMixerAltPcm), 30840);
+    EXPECT_EQ(card::MixerLevel(kMixerMic), 20560);
+    EXPECT_EQ(card::MixerLevel(kMixerIGain), 15420);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(wav.record_open("/mnt/sd/music/rec/other.wav"), -1);
+    EXPECT_NE(CapturedLog().find("Recorder is running(" + std::to_string(f.dsp_fd) + ")...\n"),
+              std::string::npos);
+    EXPECT_EQ(wav.fields().dsp_fd, f.dsp_fd);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(wav.play_open("/mnt/sd/music/rec/start.wav"), -1);
+    EXPECT_NE(CapturedLog().find("Player is running...\n"), std::string::npos);
+
+    testing::internal::CaptureStdout();
+    wav.record_close();
+    const std::string log = CapturedLog();
+    EXPECT_NE(log.find("(Record) Write sound data=0\n"), std::string::npos);
+    EXPECT_NE(log.find("soundcard_close()\n"), std::string::npos);
+    ExpectIdle(wav);
+}
+
+// Recordings of a moment and of a few seconds, on the real clock: the header
+// declares the frames the file holds, nothing was lost, and the recording
+// plays back into the speaker at the real rate.
+TEST_F(WavRecordTest, HeaderDeclaresWhatTheFileHoldsAndTheRecordingPlaysBack)
+{
+    for (const double seconds : {0.4, 3.0}) {
+        SCOPED_TRACE(std::to_string(seconds) + " s");
+        const char* path = "/mnt/sd/music/rec/take.wav";
+        CWavRecord wav;
+        ASSERT_EQ(wav.record_open(path), 0);
+        ASSERT_TRUE(RecordFor(wav, seconds));
+        const long written = wav.fields().byte_count;
+        wav.header_update();
+        wav.record_close();
+        EXPECT_EQ(card::Dsp().overruns, 0);
+
+        const Bytes file = ReadFile(path);
+        ASSERT_GE(file.size(), 44u);
+        const uint32_t data = Le32(file, 40);
+        EXPECT_EQ(data, file.size() - 44);
+        EXPECT_EQ(static_cast<long>(data), written);
+        EXPECT_EQ(data % 4, 0u);
+        EXPECT_EQ(Le32(file, 4), data + 36);
+        // What the card delivered in that time, give or take a block.
+        EXPECT_NEAR(data, seconds * 88200, 2 * 4096 + seconds * 88200 * 0.05);
+        EXPECT_TRUE(UnbrokenRun(file, 44));
+
+        ASSERT_EQ(wav.play_open(path), 0);
+        EXPECT_EQ(wav.fields().data_offset, 44);
+        const Clock::time_point start = Clock::now();
+        PlayToTheEnd(wav);
+        const double took = Since(start);
+        const long played = wav.fields().byte_count;
+        wav.play_close();
+        EXPECT_EQ(played, static_cast<long>(data));
+        EXPECT_GE(took, data / 88200.0 - 0.02);
+        EXPECT_LE(took, data / 88200.0 * 1.1 + 0.1);
+        const Bytes speaker = ReadFile("/sim/speaker.wav");
+        ASSERT_EQ(speaker.size(), file.size());
+        EXPECT_TRUE(std::equal(file.begin() + 44, file.end(), speaker.begin() + 44));
+        EXPECT_EQ(Le32(speaker, 24), 22050u);
+    }
+}
+
+TEST_F(WavRecordTest, WavParseCodesMessagesAndPositions)
+{
+    Bytes extra = {'L', 'I', 'S', 'T', 18, 0, 0, 0};
+    extra.resize(26, 'x');
+    Bytes hundred = MakeWav(2, 22050, 16, 56);
+    ASSERT_EQ(hundred.size(), 100u);
+    Bytes no_wave = MakeWav(2, 22050, 16, 64);
+    std::memcpy(no_wave.data() + 8, "WAVX", 4);
+    Bytes no_fmt = MakeWav(2, 22050, 16, 64);
+    std::memcpy(no_fmt.data() + 12, "FMT ", 4);
+    Bytes no_data = MakeWav(2, 22050, 16, 64);
+    std::memcpy(no_data.data() + 36, "DATA", 4);
+    // "fmt " whose fields would run past the 1024 bytes read, with a data
+    // chunk before it; and one that just fits, with no data chunk.
+    Bytes fmt_past = MakeWav(2, 22050, 16, 0);
+    std::memcpy(fmt_past.data() + 12, "junk", 4);
+    fmt_past.resize(1024 - 20, 0x55);
+    const Bytes fmt = FmtChunk(2, 22050, 16);
+    fmt_past.insert(fmt_past.end(), fmt.begin(), fmt.end());
+    Bytes fmt_fits = fmt_past;
+    fmt_fits.erase(fmt_fits.begin() + 1000, fmt_fits.begin() + 1004);
+    std::memcpy(fmt_fits.data() + 36, "xxxx", 4);
+    // "data" in the last bytes of the window: 8 bytes fit at 1016, not at 1020.
+    auto data_at = [&](size_t at) {
+        Bytes b = MakeWav(2, 22050, 16, 0);
+        std::memcpy(b.data() + 36, "pad ", 4);
+        b.resize(at, 0x77);
+        PutTag(&b, "data");
+        Put32(&b, 4000);
+        b.resize(b.size() + 4000, 1);
+        return b;
+    };
+    // A short file whose fmt fields would lie beyond its end.
+    Bytes short_fmt = MakeWav(2, 22050, 16, 0);
+    std::memcpy(short_fmt.data() + 12, "junk", 4);
+    short_fmt.resize(44);
+    short_fmt.insert(short_fmt.end(), fmt.begin(), fmt.begin() + 12);
+
+    struct Case {
+        const char* name;
+        Bytes file;  // empty: no file at all
+        int code;
+        const char* message;
+        int data_offset;
+        int channels;
+        int format;
+        int rate;
+    };
+    const std::vector<Case> cases = {
+        {"missing", {}, -10, "Not found WAV file.\n", 0, 0, 0, 0},
+        {"not riff", Bytes(200, 'a'), -12, "File is not a WAV format.\n", 0, 0, 0, 0},
+        {"no wave", no_wave, -12, "File is not a WAV format.\n", 0, 0, 0, 0},
+        {"no fmt", no_fmt, -13, "No infomation in file\n", 0, 0, 0, 0},
+        {"no data", no_data, -14, "No wav data\n", 0, 0, 0, 0},
+        {"size 0", MakeWav(2, 22050, 16, 64, {}, 0), -14, "No wav data\n", 0, 0, 0, 0},
+        {"size 2^31", MakeWav(2, 22050, 16, 64, {}, 0x80000000LL), -14, "No wav data\n", 0, 0, 0,
+         0},
+        {"fmt past the window", fmt_past, -13, "No infomation in file\n", 0, 0, 0, 0},
+        {"fmt past a short file", short_fmt, -13, "No infomation in file\n", 0, 0, 0, 0},
+        {"data past the window", data_at(1020), -14, "No wav data\n", 0, 0, 0, 0},
+        {"fmt at the window's end", fmt_fits, -14, "No wav data\n", 0, 0, 0, 0},
+        {"data at the window's end", data_at(1016), 0, nullptr, 1024, 2, 16, 22050},
+        {"canonical", MakeWav(2, 22050, 16, 4096), 0, nullptr, 44, 2, 16, 22050},
+        {"extra chunk", MakeWav(2, 22050, 16, 4096, extra), 0, nullptr, 70, 2, 16, 22050},
+        {"100 bytes", hundred, 0, nullptr, 44, 2, 16, 22050},
+        {"mono 8-bit", MakeWav(1, 11025, 8, 2000), 0, nullptr, 44, 1, 8, 11025},
+        {"6 channels", MakeWav(6, 44100, 16, 2400), 0, nullptr, 44, 2, 16, 44100},
+    };
+    const char* path = "/mnt/sd/parse.wav";
+    CWavRecord wav;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys::unlink(path);
+        if (!c.file.empty())
+            WriteFile(path, c.file);
+        const int free_before = LowestFreeDescriptor();
+        testing::internal::CaptureStdout();
+        const int rc = wav.play_open(path);
+        const std::string log = CapturedLog();
+        if (c.code < 0) {
+            EXPECT_EQ(rc, -2);
+            EXPECT_NE(log.find(std::string("wavrecord.cpp_")), std::string::npos);
+            EXPECT_NE(log.find(std::string("]  ") + c.message), std::string::npos) << log;
+            ExpectIdle(wav);
+            // The reader gave back the file, the stream the devices.
+            EXPECT_EQ(LowestFreeDescriptor(), free_before);
+            // Called alone, the reader answers the code itself.
+            EXPECT_EQ(wav.wav_parse(path), c.code);
+            EXPECT_EQ(LowestFreeDescriptor(), free_before);
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << log;
+        EXPECT_EQ(wav.fields().data_offset, c.data_offset);
+        const card::DspStatus dsp = card::Dsp();
+        EXPECT_FALSE(dsp.capture);
+        EXPECT_EQ(dsp.channels, c.channels);
+        EXPECT_EQ(dsp.format, c.format);
+        EXPECT_EQ(dsp.rate, c.rate);
+        EXPECT_EQ(card::MixerLevel(kMixerAltPcm), 25700);
+        EXPECT_EQ(card::MixerLevel(kMixerMic), 20560);
+        EXPECT_EQ(card::MixerLevel(kMixerIGain), 15420);
+        // The first block read is the first sample.
+        const int n = wav.file_read();
+        ASSERT_GT(n, 0);
+        const size_t expect = std::min<size_t>(4096, c.file.size() - c.data_offset);
+        EXPECT_EQ(static_cast<size_t>(n), expect);
+        wav.play_close();
+        EXPECT_EQ(LowestFreeDescriptor(), free_before);
+    }
+}
+
+// A descriptor table that runs full at every step of play_open in turn:
+// each failure is logged with its code's text and gives back all it took.
+TEST_F(WavRecordTest, EveryFailedOpenGivesBackWhatItTook)
+{
+    const char* path = "/mnt/sd/full.wav";
+    WriteFile(path, MakeWav(2, 22050, 16, 400));
+    CWavRecord wav;
+    // One open with descriptors to spare first: UBSan's type checks probe
+    // memory through a pipe of their own the first time they meet a type.
+    ASSERT_EQ(wav.play_open(path), 0);
+    wav.play_close();
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    std::vector<std::string> seen;
+    bool opened = false;
+    for (int allowed = 0; allowed < 12 && !opened; ++allowed) {
+        std::vector<int> probe;
+        for (int i = 0; i <= allowed; ++i)
+            probe.push_back(::dup(0));
+        const int free_before = probe.front();
+        struct rlimit low = saved;
+        low.rlim_cur = static_cast<rlim_t>(probe.back());
+        for (int fd : probe)
+            ::close(fd);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+        const int rc = wav.play_open(path);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        const std::string log = CapturedLog();
+        if (rc == 0) {
+            opened = true;
+            wav.play_close();
+        } else {
+            EXPECT_EQ(rc, -2);
+            ExpectIdle(wav);
+            const size_t text = log.find("]  ");
+            if (text != std::string::npos)
+                seen.push_back(log.substr(text + 3, log.find('\n', text) - text - 2));
+        }
+        EXPECT_EQ(LowestFreeDescriptor(), free_before) << allowed;
+    }
+    EXPECT_TRUE(opened);
+    auto saw = [&](const std::string& text) {
+        return std::find(seen.begin(), seen.end(), text) != seen.end();
+    };
+    EXPECT_TRUE(saw("Can't open the soundcard.\n"));
+    EXPECT_TRUE(saw("Can't open the mixer.\n"));
+    EXPECT_TRUE(saw("Can't open WAV file.\n"));
+}
+
+TEST_F(WavRecordTest, SoundcardCodesWithDevicesAbsentUnwritableOrBusy)
+{
+    struct Case {
+        card::Node node;
+        card::NodeState state;
+        int code;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {card::Node::kDsp, card::NodeState::kAbsent, -7,
+         "You don't have permission to access the soundcard.\n"},
+        {card::Node::kDsp, card::NodeState::kReadOnly, -7,
+         "You don't have permission to access the soundcard.\n"},
+        {card::Node::kDsp, card::NodeState::kBusy, -5, "Can't open the soundcard.\n"},
+        {card::Node::kMixer, card::NodeState::kAbsent, -8,
+         "You don't have permission to access the mixer.\n"},
+        {card::Node::kMixer, card::NodeState::kReadOnly, -8,
+         "You don't have permission to access the mixer.\n"},
+        {card::Node::kMixer, card::NodeState::kBusy, -6, "Can't open the mixer.\n"},
+    };
+    const char* track = "/mnt/sd/music/rec/track.wav";
+    WriteFile(track, MakeWav(2, 22050, 16, 400));
+    CWavRecord wav;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        card::SetNodeState(c.node, c.state);
+        EXPECT_EQ(wav.soundcard_open(O_WRONLY), c.code);
+        ExpectIdle(wav);
+        for (const bool recording : {true, false}) {
+            testing::internal::CaptureStdout();
+            const int rc =
+                recording ? wav.record_open("/mnt/sd/music/rec/new.wav") : wav.play_open(track);
+            const std::string log = CapturedLog();
+            EXPECT_EQ(rc, -2);
+            EXPECT_NE(log.find(c.message), std::string::npos) << log;
+            ExpectIdle(wav);
+        }
+        card::SetNodeState(c.node, card::NodeState::kOk);
+        // Nothing was left holding the DSP: the next open works.
+        ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/new.wav"), 0);
+        wav.record_close();
+    }
+}
+
+TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
+{
+    CWavRecord wav;
+    ASSERT_GE(wav.soundcard_open(O_WRONLY), 0);
+    EXPECT_EQ(wav.dsp_get_blksize(), 4096);
+    wav.mixer_write(oss::kMixerWriteMic, 150, 90);
+    EXPECT_EQ(card::MixerLevel(kMixerMic), 23160);
+    wav.mixer_write(oss::kMixerWriteIGain, 0, 120);
+    EXPECT_EQ(card::MixerLevel(kMixerIGain), 30720);
+    wav.soundcard_close();
+    EXPECT_EQ(wav.dsp_get_blksize(), 1024);
+
+    card::SetBlockSize(512);
+    ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/small.wav"), 0);
+    EXPECT_EQ(wav.fields().block_size, 1024);
+    EXPECT_EQ(wav.dsp_get_blksize(), 1024);
+    // Two of the card's fragments make one block.
+    ASSERT_TRUE(RecordFor(wav, 0.3));
+    EXPECT_EQ(wav.fields().byte_count % 1024, 0);
+    wav.record_close();
+}
+
+TEST_F(WavRecordTest, FileWriteResults)
+{
+    struct Case {
+        const char* name;
+        int64_t card_free;  // -1: unlimited
+        bool pull_card;
+        int len;
+        int result;
+        long added;
+    };
+    const std::vector<Case> cases = {
+        {"nothing read", -1, false, -1, 0, 0},
+        {"empty block", -1, false, 0, 0, 0},
+        {"whole block", -1, false, 4096, 0, 4096},
+        {"card nearly full", 1000, false, 4096, -2, 1000},
+        {"card full", 0, false, 4096, -2, 0},
+        {"card pulled", -1, true, 4096, -2, 0},
+        {"more than a block", -1, false, 4097, -2, 0},
+    };
+    const char* path = "/mnt/sd/music/rec/write.wav";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CWavRecord wav;
+        ASSERT_EQ(wav.record_open(path), 0);
+        ASSERT_EQ(wav.dsp_wait(1000), 1);
+        ASSERT_EQ(wav.dsp_read(), 4096);
+        Machine().SetCardFree(c.card_free);
+        if (c.pull_card)
+            Machine().SetCard(sim::CardState::kOut);
+        EXPECT_EQ(wav.file_write(c.len), c.result);
+        EXPECT_EQ(wav.fields().byte_count, c.added);
+        Machine().SetCard(sim::CardState::kIn);
+        Machine().SetCardFree(-1);
+        wav.header_update();
+        wav.record_close();
+        const Bytes file = ReadFile(path);
+        EXPECT_EQ(file.size(), 44u + c.added);
+        // The header declares the whole frames that reached the card.
+        if (file.size() >= 44) {
+            EXPECT_EQ(Le32(file, 40), static_cast<uint32_t>(c.added / 4 * 4));
+        }
+    }
+    CWavRecord idle;
+    EXPECT_EQ(idle.file_write(4096), -2);
+}
+
+TEST_F(WavRecordTest, FailedOpensLeaveTheStreamReadyForTheNext)
+{
+    struct Case {
+        const char* name;
+        const char* path;
+        int64_t card_free;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"no folder", "/mnt/sd/nowhere/x.wav", -1, "Create WAV file fail.\n"},
+        {"no room for the header", "/mnt/sd/music/rec/x.wav", 20, "write header errror"},
+    };
+    CWavRecord wav;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Machine().SetCardFree(c.card_free);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(wav.record_open(c.path), -2);
+        const std::string log = CapturedLog();
+        EXPECT_NE(log.find(c.message), std::string::npos) << log;
+        ExpectIdle(wav);
+        Machine().SetCardFree(-1);
+        testing::internal::CaptureStdout();
+        wav.record_close();
+        EXPECT_EQ(CapturedLog(), "");
+        ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/next.wav"), 0);
+        wav.record_close();
+    }
+}
+
+TEST_F(WavRecordTest, IdleStreamAndEndOfData)
+{
+    struct Case {
+        const char* name;
+        int (*call)(CWavRecord&);
+        int result;
+    };
+    const std::vector<Case> idle_cases = {
+        {"dsp_read", [](CWavRecord& w) { return w.dsp_read(); }, 0},
+        {"dsp_wait", [](CWavRecord& w) { return w.dsp_wait(10); }, -1},
+        {"file_read", [](CWavRecord& w) { return w.file_read(); }, 0},
+        {"dsp_write", [](CWavRecord& w) { return w.dsp_write(4096); }, -2},
+        {"file_write", [](CWavRecord& w) { return w.file_write(10); }, -2},
+    };
+    testing::internal::CaptureStdout();
+    {
+        CWavRecord wav;
+        for (const Case& c : idle_cases)
+            EXPECT_EQ(c.call(wav), c.result) << c.name;
+        wav.header_update();
+        wav.record_close();
+        wav.play_close();
+    }
+    const std::string log = CapturedLog();
+    EXPECT_EQ(log.substr(log.find("]  ") + 3), "~CWavRecord()\n") << log;
+
+    const char* path = "/mnt/sd/end.wav";
+    WriteFile(path, MakeWav(2, 22050, 16, 100));
+    CWavRecord wav;
+    ASSERT_EQ(wav.play_open(path), 0);
+    EXPECT_EQ(wav.dsp_write(0), -1);
+    EXPECT_EQ(wav.dsp_write(-1), -1);
+    EXPECT_EQ(wav.dsp_read(), -1);
+    EXPECT_EQ(wav.file_read(), 100);
+    EXPECT_EQ(wav.dsp_write(100), 0);
+    EXPECT_EQ(wav.file_read(), 0);
+    EXPECT_EQ(wav.fields().byte_count, 100);
+    testing::internal::CaptureStdout();
+    wav.play_close();
+    EXPECT_NE(CapturedLog().find("(Play) Read sound data=100\n"), std::string::npos);
+}
+
+// The status monitor's close, from its own thread, at any moment of a
+// transfer: the worker's next transfer fails cleanly and the close never
+// waits long behind the device.
+TEST_F(WavRecordTest, CloseFromAnotherThreadDuringRecordingAndPlayback)
+{
+    const char* song = "/mnt/sd/song.wav";
+    WriteFile(song, MakeWav(2, 22050, 16, 88200));
+    std::mt19937 random(7);
+    double slowest_close = 0;
+    for (int round = 0; round < 24; ++round) {
+        const bool recording = round % 2 == 0;
+        SCOPED_TRACE(std::string(recording ? "recording" : "playback") + " round " +
+                     std::to_string(round));
+        CWavRecord wav;
+        ASSERT_EQ(recording ? wav.record_open("/mnt/sd/music/rec/cut.wav") : wav.play_open(song),
+                  0);
+        std::atomic<int> last{1};
+        std::thread worker([&] {
+            if (recording) {
+                for (;;) {
+                    wav.dsp_wait(50);
+                    const int rc = wav.file_write(wav.dsp_read());
+                    if (rc < 0) {
+                        last = rc;
+                        return;
+                    }
+                }
+            }
+            for (;;) {
+                const int rc = wav.dsp_write(wav.file_read());
+                if (rc < 0) {
+                    last = rc;
+                    return;
+                }
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 120));
+        const Clock::time_point start = Clock::now();
+        if (recording)
+            wav.record_close();
+        else
+            wav.play_close();
+        slowest_close = std::max(slowest_close, Since(start));
+        worker.join();
+        EXPECT_EQ(last.load(), -2);
+        ExpectIdle(wav);
+    }
+    // One block of sound is 46 ms; the close waits for that at most, where
+    // a worker that kept taking the lock back would hold it off for many.
+    EXPECT_LT(slowest_close, 0.15);
+}
+
+// A recorder killed in the middle of a recording leaves a file whose header
+// is at most a second behind its samples.
+TEST_F(WavRecordTest, KilledRecordingKeepsAnHonestHeader)
+{
+    const char* path = "/mnt/sd/music/rec/killed.wav";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CWavRecord wav;
+        if (wav.record_open(path) != 0)
+            _exit(3);
+        for (;;) {
+            wav.dsp_wait(50);
+            if (wav.file_write(wav.dsp_read()) < 0)
+                _exit(4);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2700));
+    ASSERT_EQ(kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+
+    const Bytes file = ReadFile(path);
+    ASSERT_GT(file.size(), 44u + 88200u);
+    const int64_t held = static_cast<int64_t>(file.size()) - 44;
+    const int64_t declared = Le32(file, 40);
+    EXPECT_EQ(Le32(file, 4), declared + 36);
+    EXPECT_LE(declared, held);
+    EXPECT_LT(held - declared, 88200);
+    EXPECT_TRUE(UnbrokenRun(file, 44));
+}
+
+}  // namespace

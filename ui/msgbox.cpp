@@ -1,0 +1,186 @@
+#include "ui/msgbox.h"
+
+#include <SDL_image.h>
+
+#include <mutex>
+
+#include "app/logmessage.h"
+#include "view/userevent.h"
+
+// How Show, the timer and the destructor stay out of each other's way.
+//
+// Show runs on the main thread, the workers and the status timer; OnTimer on
+// SDL's timer thread. Both take one lock, so a message and its timer start and
+// end as one step and two Shows can never start two timers.
+//
+// SDL_RemoveTimer does not wait for a tick that is already under way, so a tick
+// can arrive after the box it was given has been deleted. That is why the lock
+// and the list of live boxes are not members: OnTimer looks its parameter up in
+// the list under the lock and follows the pointer only when the box is still
+// there. The destructor takes the box off the list under the same lock, so once
+// it returns no tick is inside the box and none can get in. (A box built later
+// at the very same address could take such a late tick for its own and end its
+// message a second early; nothing worse can happen.)
+//
+// SDL takes its own timer lock in SDL_AddTimer and SDL_RemoveTimer, and may hold
+// it while its thread runs OnTimer. Calling either of them under our lock could
+// therefore wait on a thread that waits on us, so they are only ever called
+// with our lock released. While one is in flight the box says so (starting_,
+// closing_): a Show waits for the last tick to finish taking its timer down,
+// and the destructor waits for both, so neither sees a half-made change.
+
+namespace {
+
+constexpr Uint32 kTickMs = 1000;
+constexpr int kDefaultDuration = 3;
+constexpr int kLongestDuration = 3599;
+// The message images hold seven frames; the frame height comes from that even
+// when the caller counts frames differently.
+constexpr int kImageFrames = 7;
+constexpr Sint16 kBoxX = 11;
+constexpr Sint16 kBoxY = 65;
+
+// Both are constant-initialised, so they are destroyed after every static
+// object built at run time: a box deleted during exit still finds them.
+std::mutex g_lock;
+CMsgBox* g_live = nullptr;
+
+}  // namespace
+
+CMsgBox::CMsgBox()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    next_live_ = g_live;
+    g_live = this;
+}
+
+CMsgBox::~CMsgBox()
+{
+    SDL_TimerID running = nullptr;
+    {
+        std::unique_lock<std::mutex> hold(g_lock);
+        settled_.wait(hold, [this] { return !starting_ && !closing_; });
+        for (CMsgBox** link = &g_live; *link; link = &(*link)->next_live_) {
+            if (*link == this) {
+                *link = next_live_;
+                break;
+            }
+        }
+        running = timer_id.exchange(nullptr);
+        visible = false;
+    }
+    if (running)
+        SDL_RemoveTimer(running);
+    if (image) {
+        SDL_FreeSurface(image);
+        image = nullptr;
+    }
+}
+
+int CMsgBox::LoadImage(const char* path, int frames)
+{
+    if (image)
+        return 0;
+    image = IMG_Load(path);
+    if (!image) {
+        LogMessage("msgbox.cpp", __LINE__, "Not found image. %s\n", SDL_GetError());
+        return 0;
+    }
+    screen_rect.w = static_cast<Uint16>(image->w > 0 ? image->w : 0);
+    screen_rect.h = static_cast<Uint16>(image->h > 0 ? image->h / kImageFrames : 0);
+    visible = false;
+    screen_rect.x = kBoxX;
+    screen_rect.y = kBoxY;
+    frame_count = frames;
+    return 1;
+}
+
+void CMsgBox::SetDuration(int seconds)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    duration = (seconds >= 1 && seconds <= kLongestDuration) ? seconds : kDefaultDuration;
+}
+
+void CMsgBox::Show(int index)
+{
+    {
+        std::unique_lock<std::mutex> hold(g_lock);
+        // A message that has just ended may still be taking its timer down;
+        // waiting for that keeps it to one timer at a time.
+        settled_.wait(hold, [this] { return !closing_; });
+        if (timer_id || starting_)
+            return;
+        starting_ = true;
+        msg_index = index;
+        visible = true;
+        elapsed = 0;
+        Post(EVT_REDRAW);
+    }
+    const SDL_TimerID id = SDL_AddTimer(kTickMs, OnTimer, this);
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        // Without a timer the message stays on and the next Show starts over.
+        timer_id = id;
+        starting_ = false;
+        settled_.notify_all();
+    }
+}
+
+void CMsgBox::Draw(SDL_Surface* target)
+{
+    if (screen_rect.w == 0 || screen_rect.h == 0 || !visible)
+        return;
+    if (!image || !target || frame_count <= 0)
+        return;
+    int frame = msg_index % frame_count;
+    if (frame < 0)
+        frame += frame_count;
+    SDL_Rect source = {0, static_cast<Sint16>(frame * screen_rect.h), screen_rect.w, screen_rect.h};
+    SDL_Rect destination = {screen_rect.x, screen_rect.y, 0, 0};
+    SDL_BlitSurface(image, &source, target, &destination);
+}
+
+Uint32 CMsgBox::OnTimer(Uint32 interval, void* param)
+{
+    CMsgBox* const box = static_cast<CMsgBox*>(param);
+    SDL_TimerID finished = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        // Compared, never followed, until found live: see the top of the file.
+        CMsgBox* live = g_live;
+        while (live && live != box)
+            live = live->next_live_;
+        if (!live || !box->timer_id)
+            return interval;
+        // Counting up to the duration (not merely to a different value) ends
+        // the message even if the duration was lowered while it was on.
+        if (box->elapsed < box->duration) {
+            ++box->elapsed;
+            return interval;
+        }
+        box->elapsed = 0;
+        box->visible = false;
+        box->Post(EVT_MSGBOX_CLOSED);
+        box->Post(EVT_REDRAW);
+        finished = box->timer_id.exchange(nullptr);
+        box->closing_ = true;
+    }
+    SDL_RemoveTimer(finished);
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        box->closing_ = false;
+        box->settled_.notify_all();
+    }
+    // From here on the box may be gone.
+    return interval;
+}
+
+void CMsgBox::Post(int code)
+{
+    SDL_Event event = {};
+    event.type = SDL_USEREVENT;
+    event.user.code = code;
+    event.user.data1 = this;
+    event.user.data2 = nullptr;
+    SDL_PushEvent(&event);
+}
