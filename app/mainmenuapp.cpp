@@ -37,7 +37,7 @@ CMainMenuApp::CMainMenuApp()
 
 CMainMenuApp::~CMainMenuApp()
 {
-    ReleaseDevices();
+    Release(false);
     LogMessage(kUnit, __LINE__, "~CMainMenuApp()\n");
 }
 
@@ -122,30 +122,13 @@ bool CMainMenuApp::IsQuitKey(const SDL_Event& event)
 
 void CMainMenuApp::ExitInstance()
 {
-    if (joystick1) {
-        SDL_JoystickClose(joystick1);
-        joystick1 = nullptr;
-    }
-    if (joystick0) {
-        SDL_JoystickClose(joystick0);
-        joystick0 = nullptr;
-    }
-    if (view) {
-        view->ExitInstance();
-        delete view;
-        view = nullptr;
-    }
-    if (screen) {
-        SDL_FreeSurface(screen);
-        screen = nullptr;
-    }
-    SDL_Quit();
+    Release(true);
     LogMessage(kUnit, __LINE__, "CMainMenuApp()::ExitInstnace()\n");
 }
 
-// What the destructor releases: everything ExitInstance does, but the view is
-// only deleted, without its own ExitInstance.
-void CMainMenuApp::ReleaseDevices()
+// The destructor releases the same, but deletes the view without its own
+// ExitInstance.
+void CMainMenuApp::Release(bool view_exit_instance)
 {
     if (joystick1) {
         SDL_JoystickClose(joystick1);
@@ -156,6 +139,8 @@ void CMainMenuApp::ReleaseDevices()
         joystick0 = nullptr;
     }
     if (view) {
+        if (view_exit_instance)
+            view->ExitInstance();
         delete view;
         view = nullptr;
     }

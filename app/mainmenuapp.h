@@ -62,7 +62,7 @@ public:
     SDL_Joystick* joystick1 = nullptr;
 
 private:
-    void ReleaseDevices();
+    void Release(bool view_exit_instance);
 
     std::mutex exit_view_lock_;
     char exit_view_[64] = "";

@@ -310,7 +310,7 @@ void CWavRecord::KeepFileCurrent()
     if (byte_count - flushed_ >= kFlushEvery) {
         // Only this file: a sync of the whole card would stall the capture
         // behind everything else the card has to write.
-        ::fdatasync(wav_fd);
+        sys::fdatasync(wav_fd);
         flushed_ = byte_count;
     }
 }

@@ -31,6 +31,8 @@ int lstat(const char* path, struct stat* st);
 int mkdir(const char* path, mode_t mode);
 int unlink(const char* path);
 void sync();
+// Flushes one file's data to its storage, without waiting for the rest.
+int fdatasync(int fd);
 int chdir(const char* path);
 // Only returns on failure, like the C library's. The argument list ends with
 // a null pointer.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/exec_arguments.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/soundcard.h"
@@ -300,6 +301,17 @@ void sync()
     }
 }
 
+int fdatasync(int fd)
+{
+    Kind kind;
+    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
+        Machine().Card() == sim::CardState::kOut) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fdatasync(fd);
+}
+
 int chdir(const char* path)
 {
     std::string host;
@@ -310,16 +322,10 @@ int chdir(const char* path)
 
 int execl(const char* path, const char* arg, ...)
 {
-    std::vector<char*> argv;
-    if (arg) {
-        argv.push_back(const_cast<char*>(arg));
-        va_list args;
-        va_start(args, arg);
-        while (const char* next = va_arg(args, const char*))
-            argv.push_back(const_cast<char*>(next));
-        va_end(args);
-    }
-    argv.push_back(nullptr);
+    va_list more;
+    va_start(more, arg);
+    std::vector<char*> argv = ExecArguments(arg, more);
+    va_end(more);
     std::string host;
     if (!MapForCall(path, false, &host))
         return -1;

@@ -129,10 +129,5 @@ void CMemButton::SetFrame(int value)
 
 void CMemButton::Post(int code)
 {
-    SDL_Event event = {};
-    event.type = SDL_USEREVENT;
-    event.user.code = code;
-    event.user.data1 = this;
-    event.user.data2 = nullptr;
-    SDL_PushEvent(&event);
+    PostUserEvent(code, this);
 }

@@ -177,10 +177,5 @@ Uint32 CMsgBox::OnTimer(Uint32 interval, void* param)
 
 void CMsgBox::Post(int code)
 {
-    SDL_Event event = {};
-    event.type = SDL_USEREVENT;
-    event.user.code = code;
-    event.user.data1 = this;
-    event.user.data2 = nullptr;
-    SDL_PushEvent(&event);
+    PostUserEvent(code, this);
 }

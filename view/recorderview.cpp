@@ -186,8 +186,7 @@ void CRecorderView::ReadLanguage()
 {
     INI_Open("/mnt/ubifs/usr/orvo/common.ini");
     // The field holds 15 characters; a longer setting is cut to fit.
-    std::snprintf(language, sizeof language, "%s",
-                  INI_ReadText("main", "language", "en_US.utf8"));
+    std::snprintf(language, sizeof language, "%s", INI_ReadText("main", "language", "en_US.utf8"));
     INI_Close();
     LogMessage(kUnit, __LINE__, "Langage = %s\n", language);
 }
@@ -580,12 +579,7 @@ void CRecorderView::ResetAfterPlay()
 
 void CRecorderView::PostUserEvent(int code, void* data1, void* data2)
 {
-    SDL_Event event{};
-    event.type = SDL_USEREVENT;
-    event.user.code = code;
-    event.user.data1 = data1;
-    event.user.data2 = data2;
-    SDL_PushEvent(&event);
+    ::PostUserEvent(code, data1, data2);
 }
 
 void CRecorderView::PostRedraw()
@@ -648,9 +642,8 @@ void CRecorderView::DisableAndDraw(CMemButton* button)
     hold.unlock();
     PostRedraw();
     hold.lock();
-    frame_drawn_.wait(hold, [&] {
-        return draws_flipped_ > after || torn_down_ || draw_waits_released_ > 0;
-    });
+    frame_drawn_.wait(
+        hold, [&] { return draws_flipped_ > after || torn_down_ || draw_waits_released_ > 0; });
 }
 
 void CRecorderView::DisableRecordAndDraw()
@@ -701,8 +694,6 @@ void CRecorderView::OnRecordStart()
     // The previous run's worker may still be closing its file: one audio
     // stream, one worker.
     if (WorkerRunning(record_thread) || WorkerRunning(play_thread)) {
-        ResetAfterRecord();
-        PostRedraw();
         LogMessage(kUnit, __LINE__, "OnRecordStart Skip(4)...\n");
         return;
     }
@@ -719,6 +710,9 @@ void CRecorderView::OnRecordStart()
             record_button->Disable();
         if (msg_box)
             msg_box->Show(3);
+        // The failure's handler deletes the file named here, and nothing of
+        // this run has been made: the name is still the last recording's.
+        file_path[0] = '\0';
         PostUserEvent(EVT_RECORD_FAILED, this, nullptr);
         LogMessage(kUnit, __LINE__, "No SD card !!...\n");
         return;
@@ -748,9 +742,8 @@ void CRecorderView::OnRecordStart()
     struct stat st;
     for (time_t when = sys::time(nullptr);; ++when) {
         const struct tm t = LocalTime(when);
-        std::snprintf(file_path, sizeof file_path, "%s/%d%02d%02d%02d%02d%02d.wav",
-                      kRecordFolder, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                      t.tm_min, t.tm_sec);
+        std::snprintf(file_path, sizeof file_path, "%s/%d%02d%02d%02d%02d%02d.wav", kRecordFolder,
+                      t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
         if (sys::lstat(file_path, &st) != 0)
             break;
     }
@@ -792,16 +785,17 @@ void CRecorderView::OnPlayStart()
         LogMessage(kUnit, __LINE__, "(Play) Play skip(2)...\n");
         return;
     }
+    // The previous run's worker may still be closing: one audio stream, one
+    // worker. Asked before the next refusal, which would take back the stop
+    // that worker has not seen yet.
+    if (WorkerRunning(record_thread) || WorkerRunning(play_thread)) {
+        LogMessage(kUnit, __LINE__, "(Play) Play skip(4)...\n");
+        return;
+    }
     if (play_button && !play_button->IsEnabled()) {
         stop_request = false;
         playing = true;
         LogMessage(kUnit, __LINE__, "(Play) Play skip(3)...\n");
-        return;
-    }
-    if (WorkerRunning(record_thread) || WorkerRunning(play_thread)) {
-        ResetAfterPlay();
-        PostRedraw();
-        LogMessage(kUnit, __LINE__, "(Play) Play skip(4)...\n");
         return;
     }
     if (play_button)

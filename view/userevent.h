@@ -16,3 +16,17 @@ enum UserEventCode {
     EVT_RECORD_FAILED = 5009,
     EVT_QUIT_LOOP = 5010,
 };
+
+#include <SDL.h>
+
+// Posts a user event into SDL's queue; safe from any thread. The push's
+// result is not looked at: a full queue loses the event, as on the handheld.
+inline void PostUserEvent(int code, void* data1, void* data2 = nullptr)
+{
+    SDL_Event event = {};
+    event.type = SDL_USEREVENT;
+    event.user.code = code;
+    event.user.data1 = data1;
+    event.user.data2 = data2;
+    SDL_PushEvent(&event);
+}

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "platform/exec_arguments.h"
 #include "platform/sys.h"
 
 namespace sys {
@@ -59,22 +60,21 @@ void sync()
 {
     ::sync();
 }
+int fdatasync(int fd)
+{
+    return ::fdatasync(fd);
+}
+
 int chdir(const char* path)
 {
     return ::chdir(path);
 }
 int execl(const char* path, const char* arg, ...)
 {
-    std::vector<char*> argv;
-    if (arg) {
-        argv.push_back(const_cast<char*>(arg));
-        va_list args;
-        va_start(args, arg);
-        while (const char* next = va_arg(args, const char*))
-            argv.push_back(const_cast<char*>(next));
-        va_end(args);
-    }
-    argv.push_back(nullptr);
+    va_list more;
+    va_start(more, arg);
+    std::vector<char*> argv = ExecArguments(arg, more);
+    va_end(more);
     return ::execv(path, argv.data());
 }
 time_t time(time_t* out)

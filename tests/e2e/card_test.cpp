@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"WriteProtected", "card locked", nullptr, {"SD Card Lock !!..."}, NotMade},
         // 10 bytes of room, and the probe writes 21.
         Refusal{"NoRoomForTheProbe", "card free 10", nullptr, {"No Space..."}, NotMade},
-        Refusal{"FileInPlaceOfTheFolder", "",
+        Refusal{"FileInPlaceOfTheFolder",
+                "",
                 [](const Handheld& handheld) {
                     std::ofstream(handheld.Path(e2e::kRecordFolder)) << "not a folder";
                 },
@@ -98,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const Handheld& handheld) {
                     EXPECT_EQ(e2e::ReadFile(handheld.Path(e2e::kRecordFolder)), "not a folder");
                 }},
-        Refusal{"LinkInPlaceOfTheFolder", "",
+        Refusal{"LinkInPlaceOfTheFolder",
+                "",
                 [](const Handheld& handheld) {
                     ASSERT_EQ(::mkdir(handheld.Path("/mnt/sd/elsewhere").c_str(), 0755), 0);
                     ASSERT_EQ(::symlink("../elsewhere", handheld.Path(e2e::kRecordFolder).c_str()),
@@ -115,21 +117,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
 {
-    // The card is out for 80 ms around the record button's release. The
-    // status monitor, once a second, may see it too and end the run; then the
-    // run proves nothing and is made again.
+    // A first recording, then the card is out for 80 ms around the record
+    // button's release. The status monitor, once a second, may see it too and
+    // end the run; then the run proves nothing and is made again.
     const std::string scenario = Scenario()
-                                     .At(300, "shot idle.bmp")
-                                     .At(1390, "touch down 218 218")
-                                     .At(1450, "card out")
-                                     .At(1450, "touch up 218 218")
-                                     .At(1530, "card in")
-                                     .At(2500, "shot message.bmp")
-                                     .At(6300, "shot after.bmp")
-                                     .Tap(6400, "key down")  // a recording now works
-                                     .Tap(7400, "key down")
-                                     .Tap(7900, "key tab")
-                                     .Tap(12000, "key kp_plus")
+                                     .Tap(200, "key down")
+                                     .Tap(1000, "key down")
+                                     .At(1300, "shot idle.bmp")
+                                     .At(2390, "touch down 218 218")
+                                     .At(2450, "card out")
+                                     .At(2450, "touch up 218 218")
+                                     .At(2530, "card in")
+                                     .At(3500, "shot message.bmp")
+                                     .At(7300, "shot after.bmp")
+                                     .Tap(7400, "key down")  // a recording now works
+                                     .Tap(8400, "key down")
+                                     .Tap(8900, "key tab")
+                                     .Tap(13000, "key kp_plus")
                                      .Text();
     for (int attempt = 1; attempt <= 4; ++attempt) {
         Handheld handheld;
@@ -144,15 +148,19 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
         EXPECT_EQ(MessageOnShot(handheld, "/sim/after.bmp"), -1);
         EXPECT_TRUE(e2e::SameArea(after, idle, e2e::area::kButtons))
             << "the buttons did not come back";
-        // No probe, no folder for the refused start; one recording after it.
-        EXPECT_EQ(e2e::MissingInOrder(run.Messages(), {"No SD card !!...", kCreating,
+        // No probe and nothing deleted for the refused start: the recording
+        // before it and the one after it are both on the card.
+        EXPECT_EQ(e2e::MissingInOrder(run.Messages(), {"(Record) RecordStop...", "No SD card !!...",
                                                        "(Record) RecordStop..."}),
                   "")
             << run.out;
+        EXPECT_EQ(run.out.find("unlink file("), std::string::npos) << run.out;
         EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
-        ASSERT_EQ(names.size(), 1u) << run.out;
-        EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(names[0])))));
+        ASSERT_EQ(names.size(), 2u) << run.out;
+        for (const std::string& name : names)
+            EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))))
+                << name;
         return;
     }
 }
@@ -160,11 +168,8 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
 TEST(Card, PulledDuringARecordingEndsTheRunAndLeavesForTheMainView)
 {
     Handheld handheld;
-    const std::string scenario = Scenario()
-                                     .Tap(300, e2e::kRecordButton)
-                                     .At(1800, "card out")
-                                     .At(6000, "quit")
-                                     .Text();
+    const std::string scenario =
+        Scenario().Tap(300, e2e::kRecordButton).At(1800, "card out").At(6000, "quit").Text();
     const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
     // The monitor looks once a second.
@@ -205,10 +210,10 @@ TEST(Card, PulledDuringAPlaybackEndsTheRunAndLeavesForTheMainView)
     // data would; the monitor may come before or after.
     for (const char* message :
          {"No SD card & exit to mainApp !!...", "(Play) Finished the song & soundcard closed..."})
-        EXPECT_EQ(e2e::MissingInOrder(run.Messages(), {"(Record) RecordStop...",
-                                                       "(Play) PlayStart...", message,
-                                                       "exit code(--view-main) !!"}),
-                  "")
+        EXPECT_EQ(
+            e2e::MissingInOrder(run.Messages(), {"(Record) RecordStop...", "(Play) PlayStart...",
+                                                 message, "exit code(--view-main) !!"}),
+            "")
             << run.out;
     // The recording made before is whole.
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);

@@ -3,7 +3,6 @@
 // speaker played.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <map>
@@ -37,26 +36,25 @@ TEST(Recording, ByTouchStoppedByCode9AndPlayedByCode8WithTheRefusalsOnTheWay)
 {
     Handheld handheld;
     const char* const clock = "2031-05-17 08:09:30";
-    const std::string scenario =
-        Scenario()
-            .At(0, std::string("clock ") + clock)
-            .At(300, "shot idle.bmp")
-            .Tap(400, e2e::kPlayButton)  // nothing recorded yet: refused
-            .At(900, "shot refused.bmp")
-            .Tap(1000, e2e::kRecordButton)  // records from 1050
-            .At(1500, "shot recording.bmp")
-            .Tap(1600, "key up")  // code 17: the version appears
-            .At(2000, "shot version.bmp")
-            .Tap(2100, "key backspace")  // code 8 while recording: nothing
-            .Tap(2300, "key up")         // the version goes
-            .At(2700, "shot no-version.bmp")
-            .Tap(3000, "key tab")  // code 9 stops at 3050: 2.0 s
-            .Tap(3500, "key backspace")  // code 8 plays, about 2 s
-            .Tap(4200, "key 266")        // code 10 while playing: nothing
-            .At(6400, "shot played.bmp")
-            .Tap(6500, "key kp_plus")  // code 14 when idle
-            .At(12000, "quit")
-            .Text();
+    const std::string scenario = Scenario()
+                                     .At(0, std::string("clock ") + clock)
+                                     .At(300, "shot idle.bmp")
+                                     .Tap(400, e2e::kPlayButton)  // nothing recorded yet: refused
+                                     .At(900, "shot refused.bmp")
+                                     .Tap(1000, e2e::kRecordButton)  // records from 1050
+                                     .At(1500, "shot recording.bmp")
+                                     .Tap(1600, "key up")  // code 17: the version appears
+                                     .At(2000, "shot version.bmp")
+                                     .Tap(2100, "key backspace")  // code 8 while recording: nothing
+                                     .Tap(2300, "key up")         // the version goes
+                                     .At(2700, "shot no-version.bmp")
+                                     .Tap(3000, "key tab")        // code 9 stops at 3050: 2.0 s
+                                     .Tap(3500, "key backspace")  // code 8 plays, about 2 s
+                                     .Tap(4200, "key 266")        // code 10 while playing: nothing
+                                     .At(6400, "shot played.bmp")
+                                     .Tap(6500, "key kp_plus")  // code 14 when idle
+                                     .At(12000, "quit")
+                                     .Text();
     const time_t from = e2e::UtcTime(clock);
     const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
@@ -76,9 +74,8 @@ TEST(Recording, ByTouchStoppedByCode9AndPlayedByCode8WithTheRefusalsOnTheWay)
 
     const e2e::Wav speaker = e2e::ReadWav(handheld.Path("/sim/speaker.wav"));
     ASSERT_TRUE(speaker.IsRecorderFormat()) << speaker.error;
-    EXPECT_TRUE(speaker.data == wav.data)
-        << "the speaker played " << speaker.data.size() << " bytes, the recording holds "
-        << wav.data.size();
+    EXPECT_TRUE(speaker.data == wav.data) << "the speaker played " << speaker.data.size()
+                                          << " bytes, the recording holds " << wav.data.size();
 
     const std::vector<std::string> messages = run.Messages();
     EXPECT_EQ(e2e::MissingInOrder(messages,
@@ -130,13 +127,13 @@ TEST(Recording, ByCode18AndButton10StoppedByCode10AndTheButtonPlayedByButton0And
     const char* const clock = "2031-12-31 23:59:59";
     const std::string scenario = Scenario()
                                      .At(0, std::string("clock ") + clock)
-                                     .Tap(300, "key down")    // code 18 records from 350
-                                     .Tap(2300, "key 266")    // code 10 stops at 2350: 2.0 s
-                                     .Tap(2800, "button 0")   // code 8 plays
-                                     .Tap(5400, "button 10")  // code 18 records from 5450
+                                     .Tap(300, "key down")           // code 18 records from 350
+                                     .Tap(2300, "key 266")           // code 10 stops at 2350: 2.0 s
+                                     .Tap(2800, "button 0")          // code 8 plays
+                                     .Tap(5400, "button 10")         // code 18 records from 5450
                                      .Tap(7000, e2e::kRecordButton)  // stops at 7050: 1.6 s
                                      .Tap(7500, e2e::kPlayButton)    // plays
-                                     .Tap(9700, "button 1")  // code 9 when idle
+                                     .Tap(9700, "button 1")          // code 9 when idle
                                      .Tap(14000, "key kp_plus")
                                      .Text();
     const time_t from = e2e::UtcTime(clock);
@@ -205,14 +202,15 @@ TEST(Recording, Code14DuringARecordingClosesTheFileAndLeavesForTheMainView)
     const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::Lasts(wav, 1.5, kLengthSlack));
-    EXPECT_EQ(e2e::MissingInOrder(run.Messages(),
-                                  {
-                                      Started(names[0]),
-                                      "(Record) Write sound data=" + std::to_string(wav.data.size()),
-                                      "(Record) Exit to mainApp...",
-                                      "exit code(--view-main) !!",
-                                  }),
-              "")
+    EXPECT_EQ(
+        e2e::MissingInOrder(run.Messages(),
+                            {
+                                Started(names[0]),
+                                "(Record) Write sound data=" + std::to_string(wav.data.size()),
+                                "(Record) Exit to mainApp...",
+                                "exit code(--view-main) !!",
+                            }),
+        "")
         << run.out;
     EXPECT_EQ(run.Count("(Record) RecordStop..."), 0) << run.out;
 }
@@ -221,10 +219,10 @@ TEST(Recording, Code14DuringAPlaybackLeavesForTheMainViewAndKeepsTheRecording)
 {
     Handheld handheld;
     const std::string scenario = Scenario()
-                                     .Tap(300, "key down")          // records from 350
-                                     .Tap(1800, "key down")         // stops at 1850: 1.5 s
-                                     .Tap(2300, e2e::kPlayButton)   // plays from 2350
-                                     .Tap(3000, "key kp_plus")      // at 3050: 0.7 s played
+                                     .Tap(300, "key down")         // records from 350
+                                     .Tap(1800, "key down")        // stops at 1850: 1.5 s
+                                     .Tap(2300, e2e::kPlayButton)  // plays from 2350
+                                     .Tap(3000, "key kp_plus")     // at 3050: 0.7 s played
                                      .At(8000, "quit")
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
@@ -255,36 +253,71 @@ TEST(Recording, Code14DuringAPlaybackLeavesForTheMainViewAndKeepsTheRecording)
 
 TEST(Recording, RecordingsStartedInTheSameSecondAreAllKept)
 {
-    Handheld handheld;
-    // Three starts within 640 ms: at least two of them fall in one second of
-    // the clock, whatever its phase.
+    // Three starts within 920 ms: at least two of them fall in one second of
+    // the clock, whatever its phase. A start comes only after the previous
+    // recording has closed its file; on a machine so loaded that it has not,
+    // the start is refused, and the run is made again.
     Scenario scenario;
-    for (long start : {300, 620, 940})
-        scenario.Tap(start, "key down").Tap(start + 150, "key down");
-    scenario.Tap(1600, "key tab").Tap(8000, "key kp_plus");
-    const e2e::Run run = handheld.Start(scenario.Text(), 20, kCounterMic);
-    ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
-
-    std::vector<std::string> started;
+    for (long start : {300, 760, 1220})
+        scenario.Tap(start, "key down").Tap(start + 80, "key down");
+    scenario.Tap(1800, "key tab").Tap(8000, "key kp_plus");
     const std::string head = "(Record) RecordStart(" + std::string(e2e::kRecordFolder) + "/";
-    for (const std::string& message : run.Messages())
-        if (message.rfind(head, 0) == 0)
-            started.push_back(message.substr(head.size(), message.size() - head.size() - 4));
-    ASSERT_EQ(started.size(), 3u) << run.out;
-    EXPECT_EQ(handheld.List(e2e::kRecordFolder),
-              std::vector<std::string>(started.begin(), started.end()));
-    for (const std::string& name : started) {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))));
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        Handheld handheld;
+        const e2e::Run run = handheld.Start(scenario.Text(), 20, kCounterMic);
+        std::vector<std::string> started;
+        for (const std::string& message : run.Messages())
+            if (message.rfind(head, 0) == 0)
+                started.push_back(message.substr(head.size(), message.size() - head.size() - 4));
+        const bool refused =
+            run.Count("OnRecordStart skip(3)...") + run.Count("OnRecordStart Skip(4)...") > 0;
+        if (refused && attempt < 3)
+            continue;
+        ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
+        ASSERT_EQ(started.size(), 3u) << run.out;
+        EXPECT_EQ(handheld.List(e2e::kRecordFolder), started);
+        for (const std::string& name : started) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))));
+        }
+        // Each name taken moves a start in the same second on by a second:
+        // three seconds in a row, in the order of the starts.
+        const std::string& n = started[0];
+        const time_t first =
+            e2e::UtcTime(n.substr(0, 4) + "-" + n.substr(4, 2) + "-" + n.substr(6, 2) + " " +
+                         n.substr(8, 2) + ":" + n.substr(10, 2) + ":" + n.substr(12, 2));
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(started[i], e2e::RecordingName(first + i));
+        return;
     }
-    // Each name taken moves the next start on by a second: three seconds in a
-    // row, in the order of the starts.
-    const time_t first = e2e::UtcTime(started[0].substr(0, 4) + "-" + started[0].substr(4, 2) +
-                                      "-" + started[0].substr(6, 2) + " " +
-                                      started[0].substr(8, 2) + ":" + started[0].substr(10, 2) +
-                                      ":" + started[0].substr(12, 2));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(started[i], e2e::RecordingName(first + i));
+}
+
+TEST(Recording, APlayCommandRightAfterTheStopLeavesTheStopStanding)
+{
+    // The play command arrives while the recording worker has not yet taken
+    // up the stop: it must not undo the stop.
+    Handheld handheld;
+    const std::string scenario = Scenario()
+                                     .Tap(300, "key down")  // records from 350
+                                     .At(1300, "key down 266")
+                                     .At(1350, "key up 266")  // stops at 1350: 1.0 s
+                                     .Tap(1350, "key backspace", 1)
+                                     .Tap(3000, "key kp_plus")
+                                     .At(8000, "quit")
+                                     .Text();
+    const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
+    ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
+    const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
+    ASSERT_EQ(names.size(), 1u) << run.out;
+    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    EXPECT_TRUE(e2e::IsCounterRecording(wav));
+    EXPECT_TRUE(e2e::Lasts(wav, 1.0, kLengthSlack));
+    EXPECT_EQ(e2e::MissingInOrder(
+                  run.Messages(),
+                  {Started(names[0]), "(Record) Pressed stop button & soundcard closed...",
+                   "(Record) RecordStop...", "exit code(--view-main) !!"}),
+              "")
+        << run.out;
 }
 
 }  // namespace

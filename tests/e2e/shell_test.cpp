@@ -26,6 +26,11 @@ struct QuitCase {
     const char* scenario;
 };
 
+void PrintTo(const QuitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class QuitTest : public ::testing::TestWithParam<QuitCase> {};
 
 TEST_P(QuitTest, HandsOverToTheMenuWithTheDefaultView)

@@ -49,15 +49,8 @@ TEST(Status, ClockBatteryAndHoldFollowTheHandheld)
     EXPECT_EQ(e2e::MissingInOrder(run.Messages(), {"HOLD ON View !!", "HOLD OFF View !!"}), "");
 
     const char* const names[] = {
-        "s0-idle",
-        "s0-before-10-15",
-        "s1-10-15",
-        "s2-message-over",
-        "s3-10-16",
-        "s4-10-20",
-        "s5-level-3-same-minute",
-        "s6-10-25-level-3",
-        "s7-10-27-level-4",
+        "s0-idle",  "s0-before-10-15",        "s1-10-15",         "s2-message-over",  "s3-10-16",
+        "s4-10-20", "s5-level-3-same-minute", "s6-10-25-level-3", "s7-10-27-level-4",
     };
     std::vector<e2e::Image> s;
     for (const char* name : names) {

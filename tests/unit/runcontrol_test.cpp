@@ -83,15 +83,16 @@ struct TakeUpCase {
 // first on seeing it.
 TEST_F(RunControl, StopAndExitRequestsAreTakenUpWithin50Ms)
 {
+    // The playbacks come first: each recording becomes the play target.
     const std::vector<TakeUpCase> cases = {
-        {"stop a recording", 18, 9, EVT_RECORD_FINISHED, false},
         {"stop a playback", 8, 8, EVT_PLAY_FINISHED, true},
         {"leave during a playback", 8, 14, EVT_PLAY_EXIT, true},
+        {"stop a recording", 18, 9, EVT_RECORD_FINISHED, false},
         {"leave during a recording", 18, 14, EVT_RECORD_EXIT, false},
     };
-    // Something to play: a recording of a second and a half.
+    // Something to play: a recording of three seconds.
     view_->OnKeyCommand(0, 18);
-    RunFor(1500);
+    RunFor(3000);
     view_->OnKeyCommand(0, 9);
     ASSERT_TRUE(Loop([](const SDL_Event& e) {
         return e.type == SDL_USEREVENT && e.user.code == EVT_RECORD_FINISHED;
@@ -104,6 +105,7 @@ TEST_F(RunControl, StopAndExitRequestsAreTakenUpWithin50Ms)
         RunFor(600);
         CMemButton* button = c.playback ? view_->play_button : view_->record_button;
         ASSERT_TRUE(button->IsEnabled()) << c.what;
+        ASSERT_TRUE(c.playback ? view_->playing.load() : view_->recording.load()) << c.what;
         const auto asked = Clock::now();
         view_->OnKeyCommand(0, c.request_code);
         double taken_up_ms = -1;
@@ -140,7 +142,8 @@ TEST_F(RunControl, TeardownDuringARunEndsTheRunWithoutADraw)
 {
     for (int code : {18, 8}) {
         view_->OnKeyCommand(0, code);
-        RunFor(700);
+        // Long enough for a second of sound to play back in the next round.
+        RunFor(code == 18 ? 1500 : 300);
         ASSERT_TRUE(view_->recording || view_->playing) << code;
         const std::string recorded = view_->file_path;
         const auto asked = Clock::now();
