@@ -1,8 +1,11 @@
 // The simulated handheld: where its paths lead, what its card and GPIO
 // answer, and how its scenario files read.
 
+#include <SDL.h>
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -206,5 +209,36 @@ TEST(SimScenario, LinesParseOrAreNamed)
     EXPECT_FALSE(sim::ParseScenario("20 quit\n10 quit\n", &commands, &error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A crash must look like one: SDL's own handler of fatal signals would turn
+// it into an orderly exit and a hand-off to the menu. (Under a sanitizer its
+// own handler reports instead, and is left in place.)
+TEST(SimCrash, ACrashPrintsItsStackAndDiesOfItsSignal)
+{
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(err[1], STDERR_FILENO);
+        SDL_Init(SDL_INIT_TIMER);
+        raise(SIGSEGV);
+        _exit(0);
+    }
+    close(err[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(err[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << text;
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    EXPECT_NE(text.find("handheld: the recorder crashed; its stack:"), std::string::npos) << text;
+    EXPECT_NE(text.find("unit_tests"), std::string::npos) << text;
+}
+#endif
 
 }  // namespace
