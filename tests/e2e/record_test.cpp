@@ -276,9 +276,16 @@ TEST(Recording, RecordingsStartedInTheSameSecondAreAllKept)
         ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
         ASSERT_EQ(started.size(), 3u) << run.out;
         EXPECT_EQ(handheld.List(e2e::kRecordFolder), started);
+        // Each is kept whole; a loaded machine may stop one of these short
+        // recordings before its first block has come, which leaves a valid
+        // file without samples.
         for (const std::string& name : started) {
             SCOPED_TRACE(name);
-            EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))));
+            const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(name)));
+            if (wav.data.empty())
+                EXPECT_TRUE(wav.error.empty() && wav.HeaderMatchesFile()) << wav.error;
+            else
+                EXPECT_TRUE(e2e::IsCounterRecording(wav));
         }
         // Each name taken moves a start in the same second on by a second:
         // three seconds in a row, in the order of the starts.
