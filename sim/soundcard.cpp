@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "sim/handheld.h"
+#include "sim/host_audio.h"
 #include "sim/microphone.h"
 
 namespace sim {
@@ -98,12 +99,15 @@ public:
         if (wrote > 0)
             bytes_ += static_cast<uint32_t>(wrote);
         WriteHeader(f);
+        host_audio::Play(data, size, f.rate, f.channels, f.afmt == AFMT_S16_LE ? 16 : 8);
     }
 
     void Stop()
     {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             ::close(fd_);
+            host_audio::Stop();
+        }
         fd_ = -1;
     }
 
