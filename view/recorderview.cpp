@@ -242,23 +242,14 @@ void CRecorderView::ExitInstance()
 void CRecorderView::Release()
 {
     // The event loop has ended: nobody draws any more, so nobody may wait
-    // for a draw.
+    // for a draw, from now on.
     {
         std::lock_guard<std::mutex> hold(frame_lock_);
-        torn_down_ = true;
+        ++draw_waits_released_;
     }
     frame_drawn_.notify_all();
     StopStatusTimer();
-    if (record_thread) {
-        stop_request = true;
-        SDL_WaitThread(record_thread, nullptr);
-        record_thread = nullptr;
-    }
-    if (play_thread) {
-        stop_request = true;
-        SDL_WaitThread(play_thread, nullptr);
-        play_thread = nullptr;
-    }
+    StopWorkers();
     Delete(wav);
     if (font) {
         TTF_CloseFont(font);
@@ -445,12 +436,7 @@ void CRecorderView::OnMsgBoxClosed(CMsgBox* sender)
     case 0:
     case 1:
         StopStatusTimer();
-        for (SDL_Thread** thread : {&record_thread, &play_thread}) {
-            if (*thread) {
-                stop_request = true;
-                JoinWorker(*thread);
-            }
-        }
+        StopWorkers();
         LeaveWith("--view-main");
         break;
     case 2:
@@ -619,6 +605,16 @@ void CRecorderView::JoinWorker(SDL_Thread*& thread)
     thread = nullptr;
 }
 
+void CRecorderView::StopWorkers()
+{
+    for (SDL_Thread** thread : {&record_thread, &play_thread}) {
+        if (*thread) {
+            stop_request = true;
+            JoinWorker(*thread);
+        }
+    }
+}
+
 bool CRecorderView::WorkerRunning(SDL_Thread*& thread)
 {
     if (!thread)
@@ -636,14 +632,13 @@ void CRecorderView::DisableAndDraw(CMemButton* button)
     if (button)
         button->Disable();
     std::unique_lock<std::mutex> hold(frame_lock_);
-    if (torn_down_ || draw_waits_released_ > 0)
+    if (draw_waits_released_ > 0)
         return;
     const uint64_t after = draws_started_;
     hold.unlock();
     PostRedraw();
     hold.lock();
-    frame_drawn_.wait(
-        hold, [&] { return draws_flipped_ > after || torn_down_ || draw_waits_released_ > 0; });
+    frame_drawn_.wait(hold, [&] { return draws_flipped_ > after || draw_waits_released_ > 0; });
 }
 
 void CRecorderView::DisableRecordAndDraw()

@@ -135,6 +135,8 @@ private:
     // Waits for a worker on the main thread, letting go of any worker that
     // waits for a draw in the meantime.
     void JoinWorker(SDL_Thread*& thread);
+    // Asks the registered workers to stop and waits for them.
+    void StopWorkers();
     // True when the worker registered in `thread` is still running.
     bool WorkerRunning(SDL_Thread*& thread);
     void DisableAndDraw(CMemButton* button);
@@ -147,8 +149,9 @@ private:
     std::condition_variable frame_drawn_;
     uint64_t draws_started_ = 0;
     uint64_t draws_flipped_ = 0;
-    int draw_waits_released_ = 0;  // > 0: nobody may wait for a draw
-    bool torn_down_ = false;
+    // > 0: nobody may wait for a draw (the main thread is blocked, or the
+    // view is released for good).
+    int draw_waits_released_ = 0;
 
     std::atomic<bool> worker_running_{false};
 };
