@@ -83,8 +83,14 @@ SDL_Surface* CMainMenuApp::SDL_Initialize()
         LogMessage(kUnit, __LINE__, "Couldn't set 320x240x16 video mode: %s\n", SDL_GetError());
         std::exit(2);
     }
-    if (view)
-        view->Initialize();
+    // Without its skin, help page or message strip the view returns before
+    // it has made its audio stream; it could only pretend to record, so it
+    // goes back to the menu, as for its other images. A missing font (-3)
+    // costs only the texts.
+    if (view && view->Initialize() < 0 && !view->wav) {
+        LogMessage(kUnit, __LINE__, "The recorder cannot run without its images.\n");
+        std::exit(3);
+    }
     return screen;
 }
 

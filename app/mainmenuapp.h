@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "view/userevent.h"
+#include "app/userevent.h"
 
 class CRecorderView;
 
@@ -123,11 +123,17 @@ public:
     int Run()
     {
         SDL_Event event;
-        while (SDL_WaitEvent(&event)) {
-            if (!Handle(event))
+        for (;;) {
+            // Our own events first: they are never dropped, and a wake-up
+            // for them may have been lost to a full SDL queue.
+            while (TakeUserEvent(&event))
+                if (!Handle(event))
+                    return 0;
+            if (!SDL_WaitEvent(&event))
+                return -1;
+            if (event.type != kUserEventWake && !Handle(event))
                 return 0;
         }
-        return -1;
     }
 
     // One event; false when it ends the loop.

@@ -23,9 +23,11 @@ struct Store {
     std::vector<unsigned char> rgb;  // width * height * 3, top row first
 };
 
+// Never destroyed: the scenario player may still wait on it when the
+// recorder exits before its first frame.
 Store& TheStore()
 {
-    static Store store;
+    static Store& store = *new Store;
     return store;
 }
 

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -66,9 +67,16 @@ int KeyByName(const std::string& name)
                                                                       : -1;
 }
 
+// SDL keeps 128 events and drops the rest, as on the handheld. Said once
+// per burst, so a test can tell that it did fill the queue.
 void Push(SDL_Event event)
 {
-    SDL_PushEvent(&event);
+    static std::atomic<bool> dropping{false};
+    const bool dropped = SDL_PushEvent(&event) != 0;
+    if (dropped && !dropping.exchange(true))
+        std::fprintf(stderr, "scenario: SDL's event queue is full; input events are dropped\n");
+    else if (!dropped)
+        dropping = false;
 }
 
 std::string ShotPath(Handheld& machine, const std::string& file)
@@ -335,9 +343,10 @@ struct Player {
     }
 };
 
+// Never destroyed: its thread may still run when the recorder exits.
 Player& ThePlayer()
 {
-    static Player player;
+    static Player& player = *new Player;
     return player;
 }
 

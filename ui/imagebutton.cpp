@@ -1,6 +1,6 @@
 #include "ui/imagebutton.h"
 
-#include "view/userevent.h"
+#include "app/userevent.h"
 
 namespace {
 

@@ -5,22 +5,15 @@
 #include <mutex>
 
 #include "app/logmessage.h"
-#include "view/userevent.h"
+#include "app/tickguard.h"
+#include "app/userevent.h"
 
 // How Show, the timer and the destructor stay out of each other's way.
 //
 // Show runs on the main thread, the workers and the status timer; OnTimer on
 // SDL's timer thread. Both take one lock, so a message and its timer start and
-// end as one step and two Shows can never start two timers.
-//
-// SDL_RemoveTimer does not wait for a tick that is already under way, so a tick
-// can arrive after the box it was given has been deleted. That is why the lock
-// and the list of live boxes are not members: OnTimer looks its parameter up in
-// the list under the lock and follows the pointer only when the box is still
-// there. The destructor takes the box off the list under the same lock, so once
-// it returns no tick is inside the box and none can get in. (A box built later
-// at the very same address could take such a late tick for its own and end its
-// message a second early; nothing worse can happen.)
+// end as one step and two Shows can never start two timers. A late tick is
+// kept out of a deleted box by the tick guard that owns that lock.
 //
 // SDL takes its own timer lock in SDL_AddTimer and SDL_RemoveTimer, and may hold
 // it while its thread runs OnTimer. Calling either of them under our lock could
@@ -40,32 +33,23 @@ constexpr int kImageFrames = 7;
 constexpr Sint16 kBoxX = 11;
 constexpr Sint16 kBoxY = 65;
 
-// Both are constant-initialised, so they are destroyed after every static
-// object built at run time: a box deleted during exit still finds them.
-std::mutex g_lock;
-CMsgBox* g_live = nullptr;
+TickGuard& g_boxes = *new TickGuard;
 
 }  // namespace
 
 CMsgBox::CMsgBox()
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    next_live_ = g_live;
-    g_live = this;
+    const auto hold = g_boxes.Hold();
+    g_boxes.Admit(this);
 }
 
 CMsgBox::~CMsgBox()
 {
     SDL_TimerID running = nullptr;
     {
-        std::unique_lock<std::mutex> hold(g_lock);
+        auto hold = g_boxes.Hold();
         settled_.wait(hold, [this] { return !starting_ && !closing_; });
-        for (CMsgBox** link = &g_live; *link; link = &(*link)->next_live_) {
-            if (*link == this) {
-                *link = next_live_;
-                break;
-            }
-        }
+        g_boxes.Dismiss(this);
         running = timer_id.exchange(nullptr);
         visible = false;
     }
@@ -97,33 +81,79 @@ int CMsgBox::LoadImage(const char* path, int frames)
 
 void CMsgBox::SetDuration(int seconds)
 {
-    std::lock_guard<std::mutex> hold(g_lock);
+    const auto hold = g_boxes.Hold();
     duration = (seconds >= 1 && seconds <= kLongestDuration) ? seconds : kDefaultDuration;
 }
 
 void CMsgBox::Show(int index)
 {
     {
-        std::unique_lock<std::mutex> hold(g_lock);
+        auto hold = g_boxes.Hold();
         // A message that has just ended may still be taking its timer down;
         // waiting for that keeps it to one timer at a time.
         settled_.wait(hold, [this] { return !closing_; });
-        if (timer_id || starting_)
+        if (timer_id || starting_ || awaiting_ack_)
             return;
-        starting_ = true;
-        msg_index = index;
-        visible = true;
-        elapsed = 0;
-        Post(EVT_REDRAW);
+        PutOnScreen(index, false);
     }
-    const SDL_TimerID id = SDL_AddTimer(kTickMs, OnTimer, this);
+    AddTimer();
+}
+
+void CMsgBox::ShowOutcome(int index)
+{
     {
-        std::lock_guard<std::mutex> hold(g_lock);
-        // Without a timer the message stays on and the next Show starts over.
-        timer_id = id;
-        starting_ = false;
-        settled_.notify_all();
+        auto hold = g_boxes.Hold();
+        settled_.wait(hold, [this] { return !closing_; });
+        const bool on = timer_id || starting_;
+        if (on && !shown_outcome_) {
+            // The notice gives way; its timer goes on counting for this one.
+            msg_index = index;
+            elapsed = 0;
+            shown_outcome_ = true;
+            Post(EVT_REDRAW);
+            return;
+        }
+        if (on || awaiting_ack_ || !waiting_.empty()) {
+            waiting_.push_back(index);
+            return;
+        }
+        PutOnScreen(index, true);
     }
+    AddTimer();
+}
+
+void CMsgBox::Acknowledge()
+{
+    {
+        const auto hold = g_boxes.Hold();
+        awaiting_ack_ = false;
+        if (timer_id || starting_ || waiting_.empty())
+            return;
+        const int next = waiting_.front();
+        waiting_.pop_front();
+        PutOnScreen(next, true);
+    }
+    AddTimer();
+}
+
+void CMsgBox::PutOnScreen(int index, bool outcome)
+{
+    starting_ = true;
+    shown_outcome_ = outcome;
+    msg_index = index;
+    visible = true;
+    elapsed = 0;
+    Post(EVT_REDRAW);
+}
+
+void CMsgBox::AddTimer()
+{
+    const SDL_TimerID id = SDL_AddTimer(kTickMs, OnTimer, this);
+    const auto hold = g_boxes.Hold();
+    // Without a timer the message stays on and the next Show starts over.
+    timer_id = id;
+    starting_ = false;
+    settled_.notify_all();
 }
 
 void CMsgBox::Draw(SDL_Surface* target)
@@ -145,12 +175,9 @@ Uint32 CMsgBox::OnTimer(Uint32 interval, void* param)
     CMsgBox* const box = static_cast<CMsgBox*>(param);
     SDL_TimerID finished = nullptr;
     {
-        std::lock_guard<std::mutex> hold(g_lock);
-        // Compared, never followed, until found live: see the top of the file.
-        CMsgBox* live = g_live;
-        while (live && live != box)
-            live = live->next_live_;
-        if (!live || !box->timer_id)
+        const auto hold = g_boxes.Hold();
+        // Compared, never followed, until found live.
+        if (!g_boxes.Admitted(box) || !box->timer_id)
             return interval;
         // Counting up to the duration (not merely to a different value) ends
         // the message even if the duration was lowered while it was on.
@@ -164,10 +191,11 @@ Uint32 CMsgBox::OnTimer(Uint32 interval, void* param)
         box->Post(EVT_REDRAW);
         finished = box->timer_id.exchange(nullptr);
         box->closing_ = true;
+        box->awaiting_ack_ = true;
     }
     SDL_RemoveTimer(finished);
     {
-        std::lock_guard<std::mutex> hold(g_lock);
+        const auto hold = g_boxes.Hold();
         box->closing_ = false;
         box->settled_.notify_all();
     }

@@ -27,11 +27,7 @@ void CRecorderView::DrawScreen(SDL_Surface* target)
         return;
     // Counted, so a thread that disabled a button can tell when a frame drawn
     // after that is on screen.
-    uint64_t sequence = 0;
-    {
-        std::lock_guard<std::mutex> hold(frame_lock_);
-        sequence = ++draws_started_;
-    }
+    const uint64_t frame = run.FrameBegun();
     using namespace layout;
     if (help_shown) {
         if (help_image) {
@@ -67,11 +63,7 @@ void CRecorderView::DrawScreen(SDL_Surface* target)
             DrawText(target, 32, 12, file_path);
     }
     SDL_Flip(target);
-    {
-        std::lock_guard<std::mutex> hold(frame_lock_);
-        draws_flipped_ = sequence;
-    }
-    frame_drawn_.notify_all();
+    run.FrameFlipped(frame);
 }
 
 void CRecorderView::DrawStatusBar(SDL_Surface* target)
@@ -104,8 +96,8 @@ void CRecorderView::DrawCounter(SDL_Surface* target)
         return;
     const int hours = seconds / 3600;
     const int minutes = seconds / 60 % 60;
-    const int digits[6] = {hours / 10, hours % 10, minutes / 10, minutes % 10,
-                           seconds % 60 / 10, seconds % 60 % 10};
+    const int digits[6] = {hours / 10,   hours % 10,        minutes / 10,
+                           minutes % 10, seconds % 60 / 10, seconds % 60 % 10};
     for (int i = 0; i < 6; ++i)
         Blit(skin, rects[big_digit_src + digits[i]], target, rects[counter_digit_dst + i]);
 }

@@ -1,19 +1,47 @@
 #pragma once
-// The one screen of the recorder and its controller.
+// The one screen of the recorder and its controller. Its parts live in
+// files of their own:
+//   recorderview.cpp   the object, its resources and the device queries
+//   commands.cpp       commands and view events
+//   runcontrol.*       recording and playback: the workers and their runs
+//   recordfiles.*      the card as recordings need it: probe, folder, names
+//   statusmonitor.cpp  the once-a-second look at clock, battery, HOLD, card
+// and its drawing in ui/ (layout.cpp, screen.cpp, text.cpp).
 
 #include <SDL.h>
 #include <SDL_ttf.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
 #include "ui/layout.h"
+#include "view/runcontrol.h"
 
 class CMemButton;
 class CMsgBox;
 class CWavRecord;
+
+// The command codes the view acts on; every other code does nothing.
+enum Command {
+    CMD_PLAY = 8,         // play, or stop playing
+    CMD_BACK = 9,         // back out one level
+    CMD_RECORD = 10,      // record, or stop recording
+    CMD_LEAVE = 14,       // leave for the menu's main view
+    CMD_VERSION = 17,     // show or hide the version
+    CMD_RECORD_ALT = 18,  // the second record key
+};
+
+// The frames of the message strip, by what they tell.
+enum Message {
+    MSG_RECORD_FAILED = 0,  // its end leaves for the menu's main view
+    MSG_PLAY_FAILED = 1,    // the same
+    MSG_RESET_RECORD = 2,   // never shown
+    MSG_NO_CARD = 3,        // its end puts the buttons back
+    MSG_LOW_BATTERY = 4,    // a notice
+    MSG_NO_FONT = 5,        // a notice
+    MSG_UNUSED = 6,         // never shown
+};
 
 class CRecorderView {
 public:
@@ -39,6 +67,8 @@ public:
     void OnMsgBoxClosed(CMsgBox* sender);
     void OnPlayEvent(int code);
     void OnRecordEvent(int code);
+    // A worker has returned: its run is reaped, whichever way it ended.
+    void OnWorkerEnded();
     void OnFileList();
     void OnHelpOpen();
     void OnHelpClose();
@@ -59,9 +89,7 @@ public:
     void DisableRecordAndDraw();
     void DisablePlayAndDraw();
 
-    // The status monitor: an SDL timer function; param is the view. It runs
-    // under a lock that Initialize holds while it sets up what the tick reads,
-    // and that ExitInstance holds while it removes the timer.
+    // The status monitor: an SDL timer function; param is the view.
     static Uint32 OnStatusTick(Uint32 interval, void* param);
 
     // Layout (layout.cpp).
@@ -79,7 +107,9 @@ public:
 
     // Fields. The flags and counters are shared with the worker and timer
     // threads, hence atomic; the rest belongs to the main thread, or is
-    // handed to a worker before it starts.
+    // handed to a worker before it starts. recording, playing, stop_request
+    // and exit_request belong to run control, which keeps them in step with
+    // its state.
     char file_path[512] = "";
     std::atomic<int32_t> elapsed_sec{0};
     std::atomic<int32_t> shown_sec{-1};
@@ -109,51 +139,26 @@ public:
     SDL_Thread* play_thread = nullptr;
     char language[16] = "en_US.utf8";
 
+    // The owner of the runs: workers, requests, state, the wait for a frame.
+    RunControl run{*this};
+
 private:
-    friend int RecordWorker(void* param);
-    friend int PlayWorker(void* param);
-
-    // While one lives, no thread waits for the main thread to draw: the main
-    // thread is about to block on a worker or on the status monitor.
-    class DrawWaitRelease {
-    public:
-        explicit DrawWaitRelease(CRecorderView& view);
-        ~DrawWaitRelease();
-        DrawWaitRelease(const DrawWaitRelease&) = delete;
-        DrawWaitRelease& operator=(const DrawWaitRelease&) = delete;
-
-    private:
-        CRecorderView& view_;
-    };
-
     void Release();
     int InitializeResources(std::unique_lock<std::mutex>& hold);
     void ReadLanguage();
+    // With the monitor's lock held (HoldStatusMonitor).
+    void StartStatusTimer();
+    std::unique_lock<std::mutex> HoldStatusMonitor();
     void StopStatusTimer();
     void StatusTick();
     void LeaveWith(const char* view_name);
-    // Waits for a worker on the main thread, letting go of any worker that
-    // waits for a draw in the meantime.
-    void JoinWorker(SDL_Thread*& thread);
-    // Asks the registered workers to stop and waits for them.
-    void StopWorkers();
-    // True when the worker registered in `thread` is still running.
-    bool WorkerRunning(SDL_Thread*& thread);
-    void DisableAndDraw(CMemButton* button);
-    void RecordRun();
-    void PlayRun();
-
-    // Frames drawn by the main thread, for the threads that must see their
-    // button disabled on screen before they go on.
-    std::mutex frame_lock_;
-    std::condition_variable frame_drawn_;
-    uint64_t draws_started_ = 0;
-    uint64_t draws_flipped_ = 0;
-    // > 0: nobody may wait for a draw (the main thread is blocked, or the
-    // view is released for good).
-    int draw_waits_released_ = 0;
-
-    std::atomic<bool> worker_running_{false};
+    // Shows a message that tells how a run ended: it must be seen.
+    void ShowOutcome(int index);
+    // A start refused because of the state: puts the button back.
+    void RefuseRecordStart(const char* why, bool reset);
+    void RefusePlayStart(const char* why);
+    // Record start refused by the card; the message tells the rest.
+    void FailRecordStart(int message);
 };
 
 int RecordWorker(void* param);

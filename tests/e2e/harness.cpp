@@ -207,6 +207,8 @@ Run Handheld::Start(const std::string& scenario, double timeout_seconds,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    if (!working_dir_.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, working_dir_.c_str());
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);

@@ -52,12 +52,17 @@ public:
     // The names in a folder of the handheld, sorted; empty when it is no folder.
     std::vector<std::string> List(const std::string& handheld_path) const;
 
+    // The folder the recorder runs in (it loads ./res from there); the
+    // repository's root when none is set.
+    void SetWorkingDir(const std::string& dir) { working_dir_ = dir; }
+
     // Runs the recorder with this scenario until it ends or the time is up.
     Run Start(const std::string& scenario, double timeout_seconds = 30,
               const std::map<std::string, std::string>& env = {}) const;
 
 private:
     std::string root_;
+    std::string working_dir_;
 };
 
 std::string ReadFile(const std::string& path);

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "view/userevent.h"
+#include "app/userevent.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ protected:
     {
         std::vector<int> codes;
         SDL_Event e;
-        while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)) > 0) {
+        while (TakeUserEvent(&e)) {
             if (from) {
                 EXPECT_EQ(from, e.user.data1);
                 EXPECT_EQ(nullptr, e.user.data2);

@@ -7,9 +7,16 @@
 #include <cstdio>
 #include <string>
 
+#include "app/userevent.h"
 #include "sim/handheld.h"
 
 namespace {
+
+// Each test starts with none of the recorder's own events left over from
+// the one before.
+class FreshEventQueue : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { DiscardUserEvents(); }
+};
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
 {
@@ -21,6 +28,7 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshEventQueue);
     char folder[] = "/tmp/recorder-unit-XXXXXX";
     if (!mkdtemp(folder)) {
         std::perror("mkdtemp");

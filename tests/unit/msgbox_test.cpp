@@ -9,13 +9,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "view/userevent.h"
+#include "app/userevent.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ std::vector<Posted> TakeEvents()
 {
     std::vector<Posted> out;
     SDL_Event e;
-    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)) > 0)
+    while (TakeUserEvent(&e))
         out.push_back({e.user.code, e.user.data1});
     return out;
 }
@@ -138,6 +139,9 @@ TEST_F(MsgBoxTest, EndsOnTheTickAfterTheDurationAndDropsShowsMeanwhile)
 
     CMsgBox::OnTimer(1000, box());  // a late tick does nothing
     EXPECT_TRUE(TakeEvents().empty());
+    box()->Show(2);  // the owner has not acted on message 0 yet: dropped
+    EXPECT_EQ(0, box()->msg_index);
+    box()->Acknowledge();
     box()->Show(2);  // hidden again: accepted
     EXPECT_EQ(2, box()->msg_index);
     EXPECT_TRUE(box()->visible);
@@ -159,6 +163,7 @@ TEST_F(MsgBoxTest, DrawsTheFrameOfTheIndexModuloTheFrameCount)
         EXPECT_EQ(FrameColour(screen->format, c[1]), drawn()) << c[0];
         while (box()->timer_id)
             CMsgBox::OnTimer(1000, box());
+        box()->Acknowledge();
     }
     EXPECT_EQ(0u, drawn());
     SDL_FreeSurface(screen);
@@ -193,6 +198,9 @@ TEST_F(MsgBoxTest, ConcurrentShowsStartOneTimer)
             CMsgBox::OnTimer(1000, box());  // elapsed reaches the duration
             TakeEvents();
         }
+        // The owner acts on an ended message at once, here beside the Shows.
+        if (ending)
+            box()->Acknowledge();
         std::atomic<bool> go{false};
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
@@ -230,6 +238,7 @@ TEST_F(MsgBoxTest, ConcurrentShowsStartOneTimer)
         }
         while (box()->timer_id)
             CMsgBox::OnTimer(1000, box());
+        box()->Acknowledge();
         TakeEvents();
     }
 }
@@ -297,11 +306,85 @@ TEST_F(MsgBoxTest, ShowFromAnotherTimerCallback)
     SDL_TimerID status = SDL_AddTimer(50, tick, nullptr);
     ASSERT_NE(nullptr, status);
     EXPECT_EQ(5, box()->msg_index);
-    ASSERT_TRUE(WaitUntil([&] { return box()->msg_index == 4; }, 4000));
+    bool closed = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const Posted& p : TakeEvents())
+                closed = closed || p.code == EVT_MSGBOX_CLOSED;
+            return closed;
+        },
+        4000));
+    // Until the owner has acted on the ended message, it stays the box's.
+    SDL_Delay(100);
+    EXPECT_EQ(5, box()->msg_index);
+    box()->Acknowledge();
+    ASSERT_TRUE(WaitUntil([&] { return box()->msg_index == 4; }, 2000));
     EXPECT_TRUE(box()->visible);
     SDL_RemoveTimer(status);
     std::lock_guard<std::mutex> hold(monitor.lock);
     monitor.box = nullptr;
+}
+
+// Notices give way to outcomes; outcomes wait for each other; nothing comes
+// on while the owner has not acted on the message that ended.
+struct KindCase {
+    const char* what;
+    std::vector<std::string> steps;  // "notice N", "outcome N", "end", "ack"
+    std::vector<int> shown;          // msg_index after each end, then at the close
+    int on_screen;                   // at the close, -1 for none
+};
+
+TEST_F(MsgBoxTest, OutcomesReplaceNoticesAndWaitForEachOther)
+{
+    const std::vector<KindCase> cases = {
+        {"an outcome replaces a notice", {"notice 4", "outcome 1", "end"}, {1}, -1},
+        {"a notice does not replace an outcome", {"outcome 0", "notice 4", "end"}, {0}, -1},
+        {"an outcome waits for the one on screen",
+         {"outcome 3", "outcome 1", "end", "ack", "end"},
+         {3, 1},
+         -1},
+        {"the waiting outcome comes on at the acknowledgement",
+         {"outcome 3", "outcome 0", "end"},
+         {3},
+         -1},
+        {"and is then on screen", {"outcome 3", "outcome 0", "end", "ack"}, {3}, 0},
+        {"an outcome after an unacknowledged end waits", {"notice 5", "end", "outcome 1"}, {5}, -1},
+        {"outcomes wait in order",
+         {"outcome 3", "outcome 0", "outcome 1", "end", "ack", "end", "ack"},
+         {3, 0},
+         1},
+        {"a notice after an unacknowledged end is dropped",
+         {"notice 5", "end", "notice 4", "ack"},
+         {5},
+         -1},
+    };
+    for (const KindCase& c : cases) {
+        box_.reset(new CMsgBox);
+        ASSERT_EQ(1, box()->LoadImage(image_path_.c_str(), kFrames));
+        box()->SetDuration(1);
+        std::vector<int> shown;
+        for (const std::string& step : c.steps) {
+            const int index = step.size() > 2 ? std::atoi(step.c_str() + step.find(' ') + 1) : 0;
+            if (step.rfind("notice", 0) == 0) {
+                box()->Show(index);
+            } else if (step.rfind("outcome", 0) == 0) {
+                box()->ShowOutcome(index);
+            } else if (step == "end") {
+                for (int tick = 0; tick < 5 && box()->timer_id; ++tick)
+                    CMsgBox::OnTimer(1000, box());
+                ASSERT_EQ(nullptr, box()->timer_id.load()) << c.what;
+                shown.push_back(box()->msg_index);
+            } else if (step == "ack") {
+                box()->Acknowledge();
+            }
+        }
+        EXPECT_EQ(c.shown, shown) << c.what;
+        EXPECT_EQ(c.on_screen >= 0, box()->visible.load()) << c.what;
+        if (c.on_screen >= 0) {
+            EXPECT_EQ(c.on_screen, box()->msg_index) << c.what;
+        }
+        TakeEvents();
+    }
 }
 
 }  // namespace
