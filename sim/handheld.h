@@ -45,6 +45,10 @@ public:
     // Takes up to `want` bytes of the card's free space; returns how many it got.
     int64_t TakeCardSpace(int64_t want);
 
+    // Whether /dev/GPIO is there; opens fail with ENOENT when it is not.
+    bool GpioPresent() const { return gpio_present_.load(); }
+    void SetGpioPresent(bool present) { gpio_present_.store(present); }
+
     bool Hold() const { return hold_.load(); }
     void SetHold(bool on) { hold_.store(on); }
     int Battery() const { return battery_.load(); }
@@ -64,6 +68,7 @@ private:
     bool root_read_ = false;
     std::atomic<CardState> card_{CardState::kIn};
     std::atomic<int64_t> card_free_{-1};
+    std::atomic<bool> gpio_present_{true};
     std::atomic<bool> hold_{false};
     std::atomic<int> battery_{1};
     std::atomic<time_t> clock_offset_{0};

@@ -282,6 +282,18 @@ bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
+// The GPIO driver: there, or missing as on a PC (the card is not watched).
+bool ParseGpio(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2 || (w[1] != "ok" && w[1] != "absent")) {
+        *error = "expected: gpio ok|absent";
+        return false;
+    }
+    const bool present = w[1] == "ok";
+    c->act = [present](Handheld& machine) { machine.SetGpioPresent(present); };
+    return true;
+}
+
 bool ParseBlkSize(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long bytes = 0;
@@ -311,7 +323,7 @@ const std::map<std::string, Parser>& Parsers()
         {"touch", ParseTouch},     {"card", ParseCard},     {"hold", ParseHold},
         {"battery", ParseBattery}, {"clock", ParseClock},   {"shot", ParseShot},
         {"quit", ParseQuit},       {"dsp", ParseSoundNode}, {"mixer", ParseSoundNode},
-        {"blksize", ParseBlkSize}, {"mic", ParseMic},
+        {"blksize", ParseBlkSize}, {"mic", ParseMic},       {"gpio", ParseGpio},
     };
     return parsers;
 }

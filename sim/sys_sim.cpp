@@ -146,6 +146,10 @@ int open(const char* path, int flags, mode_t mode)
 {
     if (IsNode(path, "/dev/GPIO")) {
         Machine().RequireRoot();
+        if (!Machine().GpioPresent()) {
+            errno = ENOENT;
+            return -1;
+        }
         const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (fd >= 0)
             Table().Add(fd, Kind::kGpio);

@@ -163,4 +163,37 @@ TEST_F(RunControl, TeardownDuringARunEndsTheRunWithoutADraw)
     }
 }
 
+// A leave asked for just as a playback ends by itself finds no worker to
+// take it up; it must still leave, and never outlive the run into the next.
+TEST_F(RunControl, ALeaveNoWorkerTookUpLeavesInsteadOfOutlivingTheRun)
+{
+    view_->OnKeyCommand(0, 18);
+    RunFor(600);
+    view_->OnKeyCommand(0, 18);
+    ASSERT_TRUE(Loop([](const SDL_Event& e) {
+        return e.type == SDL_USEREVENT && e.user.code == EVT_RECORD_FINISHED;
+    }));
+    view_->OnUserEvent(EVT_RECORD_FINISHED, view_, nullptr);
+    theApp.SetExitView("--view-apps");
+
+    view_->OnKeyCommand(0, 8);
+    ASSERT_TRUE(view_->playing.load());
+    // The playback has ended, and its end is not handled yet: the view still
+    // counts as playing, so code 14 asks the worker, which is gone.
+    ASSERT_TRUE(Loop([](const SDL_Event& e) {
+        return e.type == SDL_USEREVENT && e.user.code == EVT_PLAY_FINISHED;
+    }));
+    ASSERT_TRUE(view_->playing.load());
+    view_->OnKeyCommand(0, 14);
+    view_->OnUserEvent(EVT_PLAY_FINISHED, view_, nullptr);
+    EXPECT_FALSE(view_->exit_request.load());
+    EXPECT_EQ(view_->run.state(), RunState::kIdle);
+    EXPECT_TRUE(Loop(
+        [](const SDL_Event& e) { return e.type == SDL_USEREVENT && e.user.code == EVT_QUIT_LOOP; },
+        1000));
+    char exit_view[32] = "";
+    theApp.GetExitView(exit_view, sizeof exit_view);
+    EXPECT_STREQ(exit_view, "--view-main");
+}
+
 }  // namespace
