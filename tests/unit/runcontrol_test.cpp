@@ -4,9 +4,11 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
 #include "ui/imagebutton.h"
+#include "ui/msgbox.h"
 #include "view/recorderview.h"
 
 namespace {
@@ -194,6 +197,60 @@ TEST_F(RunControl, ALeaveNoWorkerTookUpLeavesInsteadOfOutlivingTheRun)
     char exit_view[32] = "";
     theApp.GetExitView(exit_view, sizeof exit_view);
     EXPECT_STREQ(exit_view, "--view-main");
+}
+
+// A playback whose file cannot be opened, or is no WAV, shows message 1,
+// also when a notice is on (the failure's message replaces it), and its end
+// leaves for the main view.
+TEST_F(RunControl, APlaybackOfAnUnreadableFileShowsMessage1EvenOverANotice)
+{
+    const std::string root = getenv("HANDHELD_ROOT");
+    const std::string junk = "/mnt/sd/music/rec/not-a-wav.wav";
+    for (const char* folder : {"/mnt/sd/music", "/mnt/sd/music/rec"})
+        ::mkdir((root + folder).c_str(), 0755);
+    {
+        FILE* file = std::fopen((root + junk).c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("this is no sound", file);
+        std::fclose(file);
+    }
+    struct Case {
+        const char* what;
+        const char* path;
+        bool notice;
+    };
+    for (const Case& c : {Case{"no such file", "/mnt/sd/music/rec/gone.wav", false},
+                          Case{"no WAV", junk.c_str(), false},
+                          Case{"no WAV, under a notice", junk.c_str(), true}}) {
+        theApp.SetExitView("--view-apps");
+        if (c.notice)
+            view_->msg_box->Show(MSG_LOW_BATTERY);
+        std::snprintf(view_->file_path, sizeof view_->file_path, "%s", c.path);
+        view_->OnKeyCommand(0, 8);
+        ASSERT_TRUE(Loop([](const SDL_Event& e) {
+            return e.type == SDL_USEREVENT && e.user.code == EVT_WORKER_ENDED;
+        })) << c.what;
+        view_->OnUserEvent(EVT_WORKER_ENDED, view_, nullptr);
+        EXPECT_EQ(view_->msg_box->msg_index, MSG_PLAY_FAILED) << c.what;
+        EXPECT_TRUE(view_->msg_box->visible.load()) << c.what;
+        EXPECT_EQ(view_->run.state(), RunState::kIdle) << c.what;
+        EXPECT_TRUE(Loop(
+            [](const SDL_Event& e) {
+                return e.type == SDL_USEREVENT && e.user.code == EVT_QUIT_LOOP;
+            },
+            6000))
+            << c.what;
+        char exit_view[32] = "";
+        theApp.GetExitView(exit_view, sizeof exit_view);
+        EXPECT_STREQ(exit_view, "--view-main") << c.what;
+        // A fresh view for the next case, as after a new start.
+        view_->ExitInstance();
+        delete view_;
+        DiscardUserEvents();
+        view_ = new CRecorderView();
+        ASSERT_EQ(view_->Initialize(), 1);
+    }
+    std::remove((root + junk).c_str());
 }
 
 }  // namespace
