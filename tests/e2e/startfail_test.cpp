@@ -2,6 +2,7 @@
 // of its parts: what is kept, what is shown, where the recorder goes.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -128,6 +129,19 @@ TEST(StartFailure, WithoutTheFontMessage5ThenTheRecorderWorks)
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(e2e::IsCounterRecording(
         e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]))));
+}
+
+// A FIFO in place of the settings file has nobody writing to it: reading it
+// would wait for ever. The recorder takes it for a missing file.
+TEST(StartFailure, AFifoForTheSettingsFileIsTakenForAMissingOne)
+{
+    Handheld handheld;
+    const std::string settings = handheld.Path("/mnt/ubifs/usr/orvo/common.ini");
+    ASSERT_EQ(::unlink(settings.c_str()), 0);
+    ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0);
+    const e2e::Run run = handheld.Start(Scenario().Tap(500, "key tab").Text(), 15);
+    ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
+    EXPECT_EQ(run.Count("Langage = en_US.utf8"), 1) << run.out;
 }
 
 }  // namespace
