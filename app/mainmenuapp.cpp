@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/logmessage.h"
+#include "platform/screen.h"
 #include "view/recorderview.h"
 
 namespace {
@@ -58,7 +59,8 @@ void CMainMenuApp::GetExitView(char* out, size_t size)
 SDL_Surface* CMainMenuApp::SDL_Initialize()
 {
     LogMessage(kUnit, __LINE__, "CMainMenuApp::SDL_Initialize()\n");
-    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+    if (platform::StartScreen(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO |
+                              SDL_INIT_JOYSTICK) < 0) {
         LogMessage(kUnit, __LINE__, "Unable to init SDL : %s\n", SDL_GetError());
         std::exit(1);
     }
@@ -154,5 +156,5 @@ void CMainMenuApp::Release(bool view_exit_instance)
         SDL_FreeSurface(screen);
         screen = nullptr;
     }
-    SDL_Quit();
+    platform::StopScreen();
 }

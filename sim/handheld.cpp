@@ -17,14 +17,15 @@ namespace sim {
 Handheld& Handheld::Instance()
 {
     // Built on first use: the recorder asks for the clock and the battery
-    // while its globals are constructed, before main.
+    // while its globals are constructed, before main, and a real handheld is
+    // in its state before the recorder starts.
     static Handheld machine;
+    static const bool powered_on = [] {
+        scenario::PowerOn(machine);
+        return true;
+    }();
+    (void)powered_on;
     return machine;
-}
-
-Handheld::Handheld()
-{
-    scenario::Load(*this);
 }
 
 std::string Handheld::Root()

@@ -61,7 +61,7 @@ public:
     static Handheld& Instance();
 
 private:
-    Handheld();
+    Handheld() = default;
 
     std::mutex root_lock_;
     std::string root_;

@@ -333,6 +333,7 @@ const std::map<std::string, Parser>& Parsers()
 struct Player {
     std::mutex lock;
     std::condition_variable wake;
+    bool loaded = false;
     bool stopping = false;
     bool started = false;
     std::vector<ScenarioCommand> commands;
@@ -402,29 +403,66 @@ bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, s
 }
 
 namespace scenario {
+namespace {
 
-void Load(Handheld& machine)
+// The commands of HANDHELD_SCRIPT, if it names one; false with the fault.
+bool ReadScript(std::vector<ScenarioCommand>* commands, std::string* error)
 {
     const char* path = std::getenv("HANDHELD_SCRIPT");
     if (!path || !*path)
-        return;
+        return true;
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
+    if (!file) {
+        *error = std::string("scenario ") + path + ": cannot be read";
+        return false;
+    }
+    if (!ParseScenario(text.str(), commands, error)) {
+        *error = std::string("scenario ") + path + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+// Describes the handheld before anything happens to it.
+bool PowerOnState(const ScenarioCommand& command)
+{
+    return command.at_ms == 0 && !command.input;
+}
+
+}  // namespace
+
+void PowerOn(Handheld& machine)
+{
     std::vector<ScenarioCommand> commands;
     std::string error;
-    if (!file || !ParseScenario(text.str(), &commands, &error)) {
-        Notice("scenario %s: %s", path, file ? error.c_str() : "cannot be read");
+    if (!ReadScript(&commands, &error))
+        return;
+    for (const ScenarioCommand& command : commands)
+        if (PowerOnState(command))
+            command.act(machine);
+}
+
+void Load()
+{
+    std::vector<ScenarioCommand> commands;
+    std::string error;
+    if (!ReadScript(&commands, &error)) {
+        Notice("%s", error.c_str());
+        // Not exit: its handlers would start the menu program as if the
+        // recorder had run. The recorder's lines so far still count.
+        std::fflush(stdout);
         _exit(2);
     }
     Player& player = ThePlayer();
     std::lock_guard<std::mutex> hold(player.lock);
-    for (ScenarioCommand& command : commands) {
-        if (command.at_ms == 0 && !command.input)
-            command.act(machine);
-        else
+    if (player.loaded)
+        return;
+    player.loaded = true;
+    for (ScenarioCommand& command : commands)
+        if (!PowerOnState(command))
             player.commands.push_back(std::move(command));
-    }
 }
 
 void Start()

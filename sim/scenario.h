@@ -43,10 +43,18 @@ struct ScenarioCommand {
 // Parses a scenario; false with a message naming the line on a fault.
 bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, std::string* error);
 
-// Plays the scenario named by HANDHELD_SCRIPT, if any. Load at start-up,
-// Start when SDL runs, Stop before SDL stops.
+// The scenario named by HANDHELD_SCRIPT, if any, in two steps. Its device
+// commands at time 0 are the handheld's state at power-on: PowerOn applies
+// them to the machine when it is first asked anything, which the view's
+// construction does before main (it reads the clock and the battery); it
+// only reads the file, and leaves a fault for Load to report. The screen's
+// start (platform/screen.h) does the rest: Load takes the other commands
+// (a faulty file ends the process with status 2), Start runs them on a
+// thread of the player once SDL runs, Stop ends that thread before SDL
+// stops.
 namespace scenario {
-void Load(Handheld& machine);
+void PowerOn(Handheld& machine);
+void Load();
 void Start();
 void Stop();
 }  // namespace scenario

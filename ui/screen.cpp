@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include "platform/screen.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -62,7 +63,7 @@ void CRecorderView::DrawScreen(SDL_Surface* target)
         if (file_path[0])
             DrawText(target, 32, 12, file_path);
     }
-    SDL_Flip(target);
+    platform::PresentScreen(target);
     run.FrameFlipped(frame);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/screen.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
@@ -222,7 +223,7 @@ TEST(SimCrash, ACrashPrintsItsStackAndDiesOfItsSignal)
     ASSERT_GE(child, 0);
     if (child == 0) {
         dup2(err[1], STDERR_FILENO);
-        SDL_Init(SDL_INIT_TIMER);
+        platform::StartScreen(SDL_INIT_TIMER);
         raise(SIGSEGV);
         _exit(0);
     }

@@ -1,7 +1,6 @@
-// Where the simulated handheld meets SDL. The build wraps three SDL calls
-// (SDL_Init, SDL_Flip, SDL_Quit) at link time, so the recorder calls plain
-// SDL and the simulator still sees the screen come up, every frame, and the
-// end.
+// The screen of the simulated handheld: SDL, and the simulator's own work
+// around it (the crash report, the device keys of the window, the scenario
+// player, the frames kept for shots).
 
 #include <SDL.h>
 #include <execinfo.h>
@@ -10,15 +9,10 @@
 
 #include <cstring>
 
+#include "platform/screen.h"
 #include "sim/frames.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
-
-extern "C" {
-int __real_SDL_Init(Uint32 flags);
-int __real_SDL_Flip(SDL_Surface* screen);
-void __real_SDL_Quit(void);
-}
 
 namespace {
 
@@ -88,13 +82,14 @@ int FilterDeviceKeys(const SDL_Event* event)
 
 }  // namespace
 
-extern "C" {
+namespace platform {
 
-int __wrap_SDL_Init(Uint32 flags)
+int StartScreen(Uint32 flags)
 {
     sim::Handheld::Instance().RequireRoot();
     InstallCrashReport();
-    const int result = __real_SDL_Init(flags);
+    sim::scenario::Load();
+    const int result = SDL_Init(flags);
     if (result >= 0) {
         SDL_SetEventFilter(FilterDeviceKeys);
         SDL_WM_SetCaption("Recorder (simulated handheld)", "Recorder");
@@ -103,17 +98,17 @@ int __wrap_SDL_Init(Uint32 flags)
     return result;
 }
 
-int __wrap_SDL_Flip(SDL_Surface* screen)
+int PresentScreen(SDL_Surface* screen)
 {
-    const int result = __real_SDL_Flip(screen);
+    const int result = SDL_Flip(screen);
     sim::frames::Flipped(screen);
     return result;
 }
 
-void __wrap_SDL_Quit(void)
+void StopScreen()
 {
     sim::scenario::Stop();
-    __real_SDL_Quit();
+    SDL_Quit();
 }
 
-}  // extern "C"
+}  // namespace platform
