@@ -33,7 +33,10 @@ bool ToLong(const std::string& word, long* value)
     return !word.empty() && *end == '\0' && errno == 0;
 }
 
-// The keys a scenario is likely to name; any other key by its number.
+// A key: the name of a key a scenario is likely to press, its SDL key
+// symbol as a decimal number (8 is Backspace, never the 8 key), a printable
+// character that cannot be read as a number, or any printable character in
+// single quotes ('8' is the 8 key). -1 for anything else.
 int KeyByName(const std::string& name)
 {
     static const std::map<std::string, int> names = {
@@ -60,11 +63,18 @@ int KeyByName(const std::string& name)
     auto found = names.find(name);
     if (found != names.end())
         return found->second;
-    if (name.size() == 1 && name[0] > ' ' && name[0] < 127)
+    const auto printable = [](char c) { return c > ' ' && c < 127; };
+    if (name.size() == 3 && name[0] == '\'' && name[2] == '\'' && printable(name[1]))
+        return static_cast<unsigned char>(name[1]);
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+        // Decimal only: "010" is 10, not an octal 8.
+        errno = 0;
+        const long number = std::strtol(name.c_str(), nullptr, 10);
+        return errno == 0 && number < SDLK_LAST ? static_cast<int>(number) : -1;
+    }
+    if (name.size() == 1 && printable(name[0]))
         return static_cast<unsigned char>(name[0]);
-    long number = 0;
-    return ToLong(name, &number) && number >= 0 && number < SDLK_LAST ? static_cast<int>(number)
-                                                                      : -1;
+    return -1;
 }
 
 // SDL keeps 128 events and drops the rest, as on the handheld. Said once
@@ -99,7 +109,8 @@ bool ParseKey(const Words& w, ScenarioCommand* c, std::string* error)
     }
     const int sym = KeyByName(w[2]);
     if (sym < 0) {
-        *error = "unknown key " + w[2];
+        *error = "unknown key " + w[2] +
+                 " (a name, an SDL key symbol by its number, or a character in quotes: '8')";
         return false;
     }
     SDL_Event e{};

@@ -3,7 +3,9 @@
 // a line, '#' starts a comment, times in milliseconds since the screen came
 // up:
 //
-//   <ms> key down|up <keysym> [ctrl]        SDL key symbol, a number or a name
+//   <ms> key down|up <key> [ctrl]           a name, an SDL key symbol by its
+//                                           decimal number, or a character
+//                                           ('8' in quotes: 8 is Backspace)
 //   <ms> button down|up <n> [joystick]      handheld button n
 //   <ms> axis <joystick> <axis> <value>     analog stick
 //   <ms> touch down|up|move <x> <y>         touch screen

@@ -211,6 +211,58 @@ TEST(SimScenario, LinesParseOrAreNamed)
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
 }
 
+// A number is a key symbol whatever its length; a character key that looks
+// like a number is written in quotes.
+TEST(SimScenario, KeysAreNamesSymbolsOrCharacters)
+{
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    struct Case {
+        const char* key;
+        int sym;  // -1: refused
+    };
+    const std::vector<Case> cases = {
+        {"8", SDLK_BACKSPACE},
+        {"9", SDLK_TAB},
+        {"13", SDLK_RETURN},
+        {"010", 10},
+        {"266", SDLK_KP_PERIOD},
+        {"0", 0},
+        {"'8'", SDLK_8},
+        {"'0'", SDLK_0},
+        {"'c'", SDLK_c},
+        {"c", SDLK_c},
+        {"/", SDLK_SLASH},
+        {"tab", SDLK_TAB},
+        {"kp_plus", SDLK_KP_PLUS},
+        {"0x08", -1},
+        {"-8", -1},
+        {"+8", -1},
+        {"99999", -1},
+        {"''", -1},
+        {"'88'", -1},
+        {"'8", -1},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string("5 key down ") + c.key;
+        std::vector<sim::ScenarioCommand> commands;
+        std::string error;
+        const bool parsed = sim::ParseScenario(line, &commands, &error);
+        if (c.sym < 0) {
+            EXPECT_FALSE(parsed) << line;
+            EXPECT_NE(error.find("unknown key"), std::string::npos) << line << ": " << error;
+            continue;
+        }
+        ASSERT_TRUE(parsed) << line << ": " << error;
+        ASSERT_EQ(commands.size(), 1u);
+        commands[0].act(Machine());
+        SDL_Event event{};
+        ASSERT_EQ(SDL_PollEvent(&event), 1) << line;
+        EXPECT_EQ(event.type, SDL_KEYDOWN) << line;
+        EXPECT_EQ(static_cast<int>(event.key.keysym.sym), c.sym) << line;
+    }
+    SDL_Quit();
+}
+
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // A crash must look like one: SDL's own handler of fatal signals would turn
 // it into an orderly exit and a hand-off to the menu. (Under a sanitizer its
