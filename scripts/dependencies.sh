@@ -3,6 +3,9 @@
 
 RECORDER_PACKAGES="build-essential cmake pkg-config libsdl1.2-dev libsdl-image1.2-dev \
 libsdl-ttf2.0-dev libinih-dev libpng-dev fonts-nanum googletest libgtest-dev"
+# The handheld program on a PC (scripts/handheld-on-pc.sh): a sound server and
+# its OSS emulation, a display of its own, keys and clicks.
+RECORDER_PACKAGES="$RECORDER_PACKAGES pulseaudio pulseaudio-utils xvfb xdotool"
 
 recorder_install_missing() {
     local missing=""
