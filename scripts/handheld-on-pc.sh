@@ -143,6 +143,12 @@ HOME=$work/pulse pulseaudio -n --daemonize=yes --use-pid-file=yes --exit-idle-ti
     fail "the sound server did not start (see $out/pulseaudio.log)"
 pactl set-default-sink speaker
 pactl set-default-source microphone
+# The speaker runs all the time, as a device's output does: an idle null sink
+# renders far ahead, and its monitor would miss the first tenth of a second of
+# every stream.
+exec {keep_running}< <(exec pacat -p --raw --format=s16le --rate=$RATE --channels=2 \
+    --latency-msec=10 </dev/zero 2>"$out/pacat.log")
+children+=($!)
 
 if [ -n "$seconds" ]; then
     # Xvfb names its display once it takes connections. Without -noreset it

@@ -207,19 +207,21 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
                          std::to_string(recorded) + " s recorded");
     Judge(HANDHELD_ON_PC_STRICT_RECORDING, "the recording", faults);
 
-    // What the speaker played is the recording, whole and exact but for
-    // its first 50 ms.
+    // What the speaker played is the recording, whole and exact but for its
+    // first 50 ms: the sink's monitor may miss the start of a stream by about
+    // the sink's latency (up to 30 ms seen here).
     const e2e::Wav speaker = e2e::ReadWav(out + "/speaker.wav");
     ASSERT_EQ(speaker.error, "");
     const size_t skip = kRate / 20;
     const e2e::Playback playback = e2e::ComparePlayback(wav.data, speaker.data, skip);
+    const size_t required = playback.recorded > skip ? (playback.recorded - skip) * 99 / 100 : 0;
     faults.clear();
-    if (playback.played < playback.recorded * 99 / 100)
+    if (playback.played < required)
         faults.push_back(std::to_string(playback.played) + " frames played of " +
                          std::to_string(playback.recorded));
-    if (playback.recorded > skip && playback.matching < (playback.recorded - skip) * 99 / 100)
+    if (playback.matching < required)
         faults.push_back(std::to_string(playback.matching) + " frames played as recorded of " +
-                         std::to_string(playback.recorded - skip));
+                         std::to_string(playback.recorded - std::min(skip, playback.recorded)));
     Judge(HANDHELD_ON_PC_STRICT_PLAYBACK, "the playback", faults);
 
     if (HasFailure())
