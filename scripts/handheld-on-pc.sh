@@ -162,10 +162,10 @@ if [ -n "$seconds" ]; then
 fi
 
 # The program; HANDHELD_ROOT is for our menu program, which notes its start
-# there (the recorder reads no environment). The recorder uses OSS itself,
-# not SDL's sound; its window is an X window whatever the caller's SDL
-# settings are.
-export HANDHELD_ROOT=$out/root SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=x11
+# there (the recorder reads no environment). SDL is left to itself, as on a
+# PC (the tests' dummy drivers would give no window).
+export HANDHELD_ROOT=$out/root SDL_VIDEODRIVER=x11
+unset SDL_AUDIODRIVER
 # AddressSanitizer wants its library first, and the emulation's comes first.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 exec {recorder}< <(exec "${namespace[@]}" "$0" --inside "$out/root" "$work/layers" "$preload" \

@@ -1,5 +1,6 @@
 #include "tests/pc/tone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,12 @@
 
 namespace e2e {
 namespace {
+
+// How many frames place a stretch of one stream in the other, and how far
+// ahead a lost stretch is looked for (a tone repeats within a tenth of a
+// second, so farther would find the same phase, not the same frames).
+constexpr size_t kWindow = 32;
+constexpr size_t kReach = 2205;
 
 std::vector<uint32_t> Frames(const std::string& pcm)
 {
@@ -95,18 +102,31 @@ Playback ComparePlayback(const std::string& recording, const std::string& played
     result.played = p.size();
     if (r.size() <= skip)
         return result;
-    // Where the recording (after `skip`) begins in what was played: the
-    // first place that holds its next frames exactly. A steady tone repeats,
-    // so a later start would only find fewer frames.
-    const size_t window = std::min<size_t>(256, r.size() - skip);
-    for (size_t at = 0; at + window <= p.size(); ++at) {
-        if (std::memcmp(&p[at], &r[skip], window * 4) != 0)
+    // Where the recording, from `skip` on, begins in what was played.
+    const size_t first = std::min(kWindow, r.size() - skip);
+    size_t at = 0;
+    while (at + first <= p.size() && std::memcmp(&p[at], &r[skip], first * 4) != 0)
+        ++at;
+    // Walks both together. Where they part, what was played goes on either
+    // a little farther on in the recording (frames were lost) or not at all
+    // (that frame is not the recording's).
+    size_t k = skip;
+    while (k < r.size() && at < p.size()) {
+        if (p[at] == r[k]) {
+            ++result.matching;
+            ++k;
+            ++at;
             continue;
-        size_t matching = 0;
-        for (size_t k = skip; k < r.size() && at + k - skip < p.size(); ++k)
-            matching += p[at + k - skip] == r[k];
-        result.matching = matching;
-        break;
+        }
+        const size_t window = std::min(kWindow, p.size() - at);
+        size_t next = k;
+        while (next + window <= r.size() && next - k <= kReach &&
+               std::memcmp(&r[next], &p[at], window * 4) != 0)
+            ++next;
+        if (next + window <= r.size() && next - k <= kReach)
+            k = next;
+        else
+            ++at;
     }
     return result;
 }

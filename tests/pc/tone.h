@@ -23,7 +23,7 @@ Tone ReadTone(const std::string& pcm, int rate, double expected_hz);
 struct Playback {
     size_t recorded = 0;  // frames of the recording, silence left out
     size_t played = 0;    // frames that were played, silence left out
-    size_t matching = 0;  // frames of the recording found, in order, in what was played
+    size_t matching = 0;  // frames of the recording played as recorded, in order
 };
 
 // Compares what a speaker played (a capture that may begin and end with
