@@ -21,7 +21,8 @@
 # repository's root, which holds res/. OUT receives what a check needs:
 #   recorder.log, recorder.err   the program's standard output and error
 #   root/                        the handheld's root: the recording, sim/menu.log
-#   speaker.wav                  what the speaker played (the sink's monitor)
+#   speaker.wav                  what the speaker played (the sink's monitor), silence
+#                                between sounds
 #   microphone.wav               the microphone, as a plain reader hears it after the run
 #   run.txt                      facts of the run, one "name=value" a line
 # Ends with status 77 where this machine cannot make a private mount
@@ -149,6 +150,11 @@ pactl set-default-source microphone
 exec {keep_running}< <(exec pacat -p --raw --format=s16le --rate=$RATE --channels=2 \
     --latency-msec=10 </dev/zero 2>"$out/pacat.log")
 children+=($!)
+# What the speaker plays, from before the program starts to its end.
+exec {monitor}< <(exec parec -d speaker.monitor --rate=$RATE --channels=2 --format=s16le \
+    --file-format=wav --latency-msec=20 "$out/speaker.wav" 2>"$out/parec.log")
+monitor_pid=$!
+children+=("$monitor_pid")
 
 if [ -n "$seconds" ]; then
     # Xvfb names its display once it takes connections. Without -noreset it
@@ -192,6 +198,8 @@ if [ -z "$seconds" ]; then
         printf '%s\n' "$line" | tee -a "$out/recorder.log"
     done
     wait "$recorder_pid" || true
+    forget_child "$recorder_pid"
+    stop_child "$monitor_pid" INT
     exit 0
 fi
 
@@ -212,12 +220,9 @@ record_stop=$EPOCHREALTIME
 xdotool key Tab
 expect "(Record) RecordStop" 10 || fail "the recording did not stop"
 
-exec {monitor}< <(exec parec -d speaker.monitor --rate=$RATE --channels=2 --format=s16le \
-    --file-format=wav --latency-msec=20 "$out/speaker.wav" 2>"$out/parec.log")
-monitor_pid=$!
-children+=("$monitor_pid")
 xdotool key BackSpace
-expect "(Play) PlayStop" $((seconds + 20)) || fail "the playback did not end"
+# A playback takes longer than the recording on some sound cards.
+expect "(Play) PlayStop" $((3 * seconds + 20)) || fail "the playback did not end"
 
 touch_at "$LIST_BUTTON"
 # The program hands over to the menu program, which ends: its output closes.
