@@ -8,11 +8,17 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 #include "sim/scenario.h"
 
 namespace sim {
+
+namespace {
+// As many links as Linux follows in one path.
+constexpr int kMaxLinks = 40;
+}  // namespace
 
 Handheld& Handheld::Instance()
 {
@@ -63,7 +69,7 @@ void Handheld::RequireRoot()
     _exit(2);
 }
 
-std::string Handheld::MapPath(const char* path)
+std::string Handheld::MapPath(const char* path, bool follow_last)
 {
     if (!path) {
         errno = EFAULT;
@@ -76,30 +82,72 @@ std::string Handheld::MapPath(const char* path)
         RequireRoot();
         return {};
     }
+    // What is left to walk, front first; a link's target goes in front of
+    // the rest. Parts that come from a link's target climb no higher than
+    // the root, as in a chroot; the path given may not climb out at all.
+    struct Part {
+        std::string name;
+        bool from_link;
+    };
+    std::deque<Part> pending;
+    auto push_front = [&pending](const std::string& text, bool from_link) {
+        std::vector<Part> parts;
+        size_t at = 0;
+        while (at <= text.size()) {
+            const size_t slash = std::min(text.find('/', at), text.size());
+            parts.push_back({text.substr(at, slash - at), from_link});
+            at = slash + 1;
+        }
+        pending.insert(pending.begin(), parts.begin(), parts.end());
+    };
+    push_front(path, false);
     std::vector<std::string> parts;
-    const char* p = path;
-    while (*p) {
-        while (*p == '/')
-            ++p;
-        const char* start = p;
-        while (*p && *p != '/')
-            ++p;
-        const std::string part(start, p);
-        if (part.empty() || part == ".")
+    int links = 0;
+    auto host_of = [&root](const std::vector<std::string>& names) {
+        std::string host = root;
+        for (const std::string& name : names)
+            host += '/' + name;
+        return host;
+    };
+    while (!pending.empty()) {
+        const Part part = pending.front();
+        pending.pop_front();
+        if (part.name.empty() || part.name == ".")
             continue;
-        if (part == "..") {
-            if (parts.empty()) {
+        if (part.name == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            } else if (!part.from_link) {
                 errno = EACCES;
                 return {};
             }
-            parts.pop_back();
             continue;
         }
-        parts.push_back(part);
+        parts.push_back(part.name);
+        bool last = true;
+        for (const Part& rest : pending)
+            last = last && (rest.name.empty() || rest.name == ".");
+        if (last && !follow_last)
+            continue;
+        const std::string host = host_of(parts);
+        struct stat st;
+        if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            continue;
+        if (++links > kMaxLinks) {
+            errno = ELOOP;
+            return {};
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(host.c_str(), target, sizeof target - 1);
+        if (length < 0)
+            return {};
+        target[length] = '\0';
+        parts.pop_back();
+        if (target[0] == '/')
+            parts.clear();
+        push_front(target, true);
     }
-    std::string host = root;
-    for (const std::string& part : parts)
-        host += '/' + part;
+    std::string host = host_of(parts);
     // Keep a trailing slash: it asks for a directory, and the C library
     // answers ENOTDIR when there is none.
     if (path[std::char_traits<char>::length(path) - 1] == '/' && !parts.empty())

@@ -31,9 +31,12 @@ public:
     void RequireRoot();
 
     // The host path of a handheld path: absolute paths go into the root with
-    // "." and ".." folded; relative paths are left alone. Empty (errno set)
-    // when the path would climb out of the root.
-    std::string MapPath(const char* path);
+    // "." and ".." folded and symbolic links resolved inside the root, as a
+    // chroot would (an absolute target starts at the root, ".." in a target
+    // stops there); the last part is left a link unless `follow_last`.
+    // Relative paths are left alone. Empty (errno set) when the path given
+    // would climb out of the root, or on a loop of links (ELOOP).
+    std::string MapPath(const char* path, bool follow_last = true);
     // True when the host path lies on the SD card (/mnt/sd below the root).
     bool OnCard(const std::string& host_path);
 

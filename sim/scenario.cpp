@@ -18,6 +18,7 @@
 
 #include "sim/frames.h"
 #include "sim/handheld.h"
+#include "sim/sdcard.h"
 #include "sim/soundcard.h"
 
 namespace sim {
@@ -193,6 +194,17 @@ bool ParseTouch(const Words& w, ScenarioCommand* c, std::string* error)
 bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long bytes = 0;
+    long stall = 0;
+    long every = 0;
+    if (w.size() >= 3 && w[1] == "stall") {
+        if ((w.size() != 3 && w.size() != 5) || !ToLong(w[2], &stall) || stall < 0 ||
+            (w.size() == 5 && (w[3] != "every" || !ToLong(w[4], &every) || every <= stall))) {
+            *error = "expected: card stall <ms> [every <ms, more than the stall>]";
+            return false;
+        }
+        c->act = [stall, every](Handheld&) { sdcard::SetStall(stall, every); };
+        return true;
+    }
     if (w.size() == 3 && w[1] == "free" && ToLong(w[2], &bytes) && bytes >= 0) {
         c->act = [bytes](Handheld& machine) {
             machine.SetCardFree(bytes);
@@ -204,7 +216,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
         {"in", CardState::kIn}, {"out", CardState::kOut}, {"locked", CardState::kLocked}};
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
-        *error = "expected: card in|out|locked, or card free <bytes>";
+        *error = "expected: card in|out|locked, card free <bytes> or card stall <ms> [every <ms>]";
         return false;
     }
     const CardState state = found->second;
@@ -327,6 +339,27 @@ bool ParseMic(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
+bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2 || w[1] != "cut") {
+        *error = "expected: power cut";
+        return false;
+    }
+    c->act = [](Handheld&) { sdcard::PowerCut(); };
+    return true;
+}
+
+bool ParseOss(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2 || (w[1] != "native" && w[1] != "emulated")) {
+        *error = "expected: oss native|emulated";
+        return false;
+    }
+    const bool emulated = w[1] == "emulated";
+    c->act = [emulated](Handheld&) { soundcard::SetEmulated(emulated); };
+    return true;
+}
+
 const std::map<std::string, Parser>& Parsers()
 {
     static const std::map<std::string, Parser> parsers = {
@@ -335,6 +368,7 @@ const std::map<std::string, Parser>& Parsers()
         {"battery", ParseBattery}, {"clock", ParseClock},   {"shot", ParseShot},
         {"quit", ParseQuit},       {"dsp", ParseSoundNode}, {"mixer", ParseSoundNode},
         {"blksize", ParseBlkSize}, {"mic", ParseMic},       {"gpio", ParseGpio},
+        {"power", ParsePower},     {"oss", ParseOss},
     };
     return parsers;
 }

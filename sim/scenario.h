@@ -11,6 +11,11 @@
 //   <ms> touch down|up|move <x> <y>         touch screen
 //   <ms> card in|out|locked                 SD card
 //   <ms> card free <bytes>                  SD card with that much room
+//   <ms> card stall <ms> [every <ms>]       writes and syncs on the card stall
+//                                           for that long, from now (and again
+//                                           every so often); 0: no more stalls
+//   <ms> power cut                          the process dies at once and the
+//                                           card goes back to what it last kept
 //   <ms> hold on|off                        HOLD switch
 //   <ms> battery <level>                    1 (full) .. 4 (low: the warning level)
 //   <ms> clock <YYYY-MM-DD HH:MM:SS>        the handheld's local time
@@ -22,6 +27,8 @@
 //                                           its next open (0: the default 4096)
 //   <ms> mic tone|counter|<wav file>        what the microphone hears from the
 //                                           next open of /dev/dsp (a PC path)
+//   <ms> oss native|emulated                /dev/dsp from its next open: a native
+//                                           driver, or a sound server's emulation
 //
 // Input commands become real SDL events in SDL's queue. Device commands at
 // time 0 describe the handheld as the recorder finds it: they take effect

@@ -41,6 +41,13 @@ constexpr int kMaxFragments = 32;
 constexpr auto kLateWake = std::chrono::milliseconds(10);
 constexpr int kMinRate = 4000;
 constexpr int kMaxRate = 48000;
+// A sound server's OSS emulation: it hands over what it captured in lumps,
+// the first only after a while, and keeps just two small fragments for the
+// reader unless asked for more with SETFRAGMENT.
+constexpr auto kLumpEvery = std::chrono::milliseconds(250);
+constexpr auto kFirstLump = std::chrono::milliseconds(500);
+constexpr int kEmulatedFragment = 1024;
+constexpr int kEmulatedFragments = 2;
 
 struct Format {
     int rate = 8000;
@@ -142,8 +149,15 @@ private:
 // card's thread works `far`.
 class DspDevice {
 public:
-    DspDevice(int near, int far, int wake, bool capture, int block, const std::string& mic)
-        : near_(near), far_(far), wake_(wake), capture_(capture), block_(block), mic_(mic)
+    DspDevice(int near, int far, int wake, bool capture, int block, bool emulated,
+              const std::string& mic)
+        : near_(near),
+          far_(far),
+          wake_(wake),
+          capture_(capture),
+          emulated_(emulated),
+          mic_(mic),
+          block_(emulated ? kEmulatedFragment : block)
     {
         epoch_ = Clock::now();
     }
@@ -201,6 +215,8 @@ private:
     int Capacity(const Format& f) const
     {
         const int fragment = FragmentFrames(f) * f.FrameBytes();
+        if (emulated_)
+            return fragments_ * fragment;
         return std::clamp(kBufferBytes / fragment, kMinFragments, kMaxFragments) * fragment;
     }
     static int Unread(int fd)
@@ -231,18 +247,23 @@ private:
         }
     }
     void Deliver(const std::vector<unsigned char>& fragment);
+    void DeliverLump(const std::vector<unsigned char>& lump);
     void CaptureLoop();
+    void EmulatedCaptureLoop();
     void PlaybackLoop();
 
     const int near_;
     const int far_;
     const int wake_;
     const bool capture_;
-    const int block_;
+    const bool emulated_;
     const Microphone mic_;
 
     std::mutex lock_;
     std::condition_variable changed_;
+    int block_;
+    int fragments_ = kEmulatedFragments;
+    bool fragments_asked_ = false;
     bool stopping_ = false;
     Format format_;
     unsigned generation_ = 0;
@@ -283,8 +304,51 @@ void DspDevice::Deliver(const std::vector<unsigned char>& fragment)
         ++overruns_;
 }
 
+// Splits a lump into fragments, so a buffer too small for it keeps its
+// newest part. Lock held.
+void DspDevice::DeliverLump(const std::vector<unsigned char>& lump)
+{
+    std::vector<unsigned char> piece;
+    for (size_t at = 0; at < lump.size(); at += static_cast<size_t>(block_)) {
+        const size_t size = std::min(lump.size() - at, static_cast<size_t>(block_));
+        piece.assign(lump.begin() + static_cast<long>(at),
+                     lump.begin() + static_cast<long>(at + size));
+        Deliver(piece);
+    }
+}
+
+void DspDevice::EmulatedCaptureLoop()
+{
+    std::vector<unsigned char> lump;
+    std::unique_lock<std::mutex> hold(lock_);
+    Clock::time_point due = epoch_ + kFirstLump;
+    while (!stopping_) {
+        const unsigned generation = generation_;
+        if (changed_.wait_until(hold, due,
+                                [&] { return stopping_ || generation_ != generation; })) {
+            due = epoch_ + kFirstLump;
+            continue;
+        }
+        const Format f = format_;
+        const uint64_t until = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(due - epoch_).count() *
+            static_cast<long double>(f.rate) / 1e9L);
+        const uint64_t frames = until - epoch_frames_;
+        lump.resize(frames * f.FrameBytes());
+        mic_.Fill(lump.data(), frames, frame_number_, f.channels, f.afmt, f.rate);
+        frame_number_ += frames;
+        epoch_frames_ += frames;
+        DeliverLump(lump);
+        due += kLumpEvery;
+    }
+}
+
 void DspDevice::CaptureLoop()
 {
+    if (emulated_) {
+        EmulatedCaptureLoop();
+        return;
+    }
     std::vector<unsigned char> fragment;
     std::unique_lock<std::mutex> hold(lock_);
     while (!stopping_) {
@@ -304,8 +368,8 @@ void DspDevice::CaptureLoop()
 
 void DspDevice::PlaybackLoop()
 {
-    std::vector<unsigned char> chunk(static_cast<size_t>(block_));
     std::unique_lock<std::mutex> hold(lock_);
+    std::vector<unsigned char> chunk(static_cast<size_t>(block_));
     while (!stopping_) {
         hold.unlock();
         pollfd fds[2] = {{far_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -381,7 +445,17 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         *value = AFMT_U8 | AFMT_S16_LE;
         return 0;
     case SNDCTL_DSP_GETBLKSIZE:
-        *value = block_;
+        // An emulation answers 0 until the reader has said what it wants.
+        *value = emulated_ && !fragments_asked_ ? 0 : block_;
+        return 0;
+    case SNDCTL_DSP_SETFRAGMENT:
+        // A driver with fixed fragments takes the request as a hint and
+        // keeps its own; the emulation sizes its buffer by it.
+        if (emulated_) {
+            block_ = 1 << std::clamp(*value & 0xFFFF, 8, 16);
+            fragments_ = std::clamp(*value >> 16 & 0xFFFF, 2, 256);
+            fragments_asked_ = true;
+        }
         return 0;
     default:
         errno = EINVAL;
@@ -394,6 +468,7 @@ struct Card {
     NodeState dsp_state = NodeState::kOk;
     NodeState mixer_state = NodeState::kOk;
     int block = kDefaultBlock;
+    bool emulated = false;
     bool mic_set = false;
     std::string mic;
     int levels[SOUND_MIXER_NRDEVICES];
@@ -465,7 +540,13 @@ int OpenDsp(Card& card, int flags)
         const char* env = std::getenv("HANDHELD_MIC");
         mic = env && *env ? env : "tone";
     }
-    card.dsp = std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, mic);
+    if (capture && card.emulated) {
+        // Room in the socket for the largest buffer the emulation grants.
+        const int room = 4 << 20;
+        ::setsockopt(pair[1], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room);
+    }
+    card.dsp =
+        std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, card.emulated, mic);
     card.dsp_fd = near;
     card.dsp->Start(SpeakerPath());
     return near;
@@ -601,6 +682,13 @@ void SetBlockSize(int bytes)
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.lock);
     card.block = bytes > 0 ? bytes : kDefaultBlock;
+}
+
+void SetEmulated(bool emulated)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.emulated = emulated;
 }
 
 void SetMic(const std::string& source)

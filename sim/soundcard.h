@@ -22,9 +22,9 @@
 // Supported: SPEED (4000..48000 Hz), STEREO (answers channels - 1),
 // CHANNELS (1 or 2), SETFMT (AFMT_U8, AFMT_S16_LE; anything else falls back
 // to AFMT_U8; AFMT_QUERY answers the present one), GETFMTS, GETBLKSIZE (the
-// fragment size), SYNC and RESET. The mixer remembers the value last written
-// to each channel (MIXER_WRITE) and answers it to MIXER_READ.
-// Every function here is safe from any thread.
+// fragment size), SETFRAGMENT (see SetEmulated), SYNC and RESET. The mixer remembers the value last
+// written to each channel (MIXER_WRITE) and answers it to MIXER_READ. Every function here is safe
+// from any thread.
 
 #include <string>
 
@@ -53,6 +53,16 @@ void SetNodeState(Node node, NodeState state);
 // The fragment size in bytes that GETBLKSIZE answers and the card moves
 // data in; 0 restores the default of 4096. Applies from the next open.
 void SetBlockSize(int bytes);
+
+// What kind of OSS implementation answers, from the next open on: a native
+// driver (the default), or a sound server's OSS emulation as it behaves on
+// a PC: GETBLKSIZE answers 0 until SETFRAGMENT asked for fragments; capture
+// arrives in lumps every quarter second, the first after half a second, so
+// poll seldom says there is something and reads come out short; and the
+// emulation keeps two fragments of 1 KB for the reader, dropping the rest of
+// each lump, unless SETFRAGMENT asked for more. A native driver keeps its
+// own fragments whatever SETFRAGMENT asks.
+void SetEmulated(bool emulated);
 
 // What the microphone hears from the next open on: "tone", "counter" or the
 // path of a WAV file on the PC (looped). Until this is called, HANDHELD_MIC

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -16,6 +17,7 @@
 #include "platform/exec_arguments.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
+#include "sim/sdcard.h"
 #include "sim/soundcard.h"
 
 namespace {
@@ -92,9 +94,9 @@ int CardRefusal(bool writing)
 }
 
 // Maps a handheld path; on the card, also applies the card's state.
-bool MapForCall(const char* path, bool writing, std::string* host)
+bool MapForCall(const char* path, bool writing, std::string* host, bool follow_last = true)
 {
-    *host = Machine().MapPath(path);
+    *host = Machine().MapPath(path, follow_last);
     if (host->empty())
         return false;
     if (Machine().OnCard(*host)) {
@@ -121,10 +123,14 @@ off_t GrowthOf(int fd, size_t count)
 
 ssize_t WriteToCard(int fd, const void* buf, size_t count)
 {
+    sim::sdcard::WaitOutStall();
     if (Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
     }
+    const sim::sdcard::ChangeGuard change;
+    sim::sdcard::BeforeWrite(fd);
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
     const off_t growth = GrowthOf(fd, count);
     const int64_t granted = Machine().TakeCardSpace(growth);
     size_t allowed = count;
@@ -135,7 +141,10 @@ ssize_t WriteToCard(int fd, const void* buf, size_t count)
             return -1;
         }
     }
-    return ::write(fd, buf, allowed);
+    const ssize_t wrote = ::write(fd, buf, allowed);
+    if (wrote > 0 && at >= 0)
+        sim::sdcard::Written(fd, at, static_cast<size_t>(wrote));
+    return wrote;
 }
 
 }  // namespace
@@ -165,11 +174,18 @@ int open(const char* path, int flags, mode_t mode)
         return fd;
     }
     std::string host;
-    if (!MapForCall(path, WantsWrite(flags), &host))
+    if (!MapForCall(path, WantsWrite(flags), &host, !(flags & O_NOFOLLOW)))
         return -1;
+    if (!Machine().OnCard(host))
+        return ::open(host.c_str(), flags | O_CLOEXEC, mode);
+    const sim::sdcard::ChangeGuard change;
+    if (flags & (O_CREAT | O_TRUNC))
+        sim::sdcard::BeforeChange(host);
     const int fd = ::open(host.c_str(), flags | O_CLOEXEC, mode);
-    if (fd >= 0 && Machine().OnCard(host))
+    if (fd >= 0) {
         Table().Add(fd, Kind::kCardFile);
+        sim::sdcard::Opened(fd, host);
+    }
     return fd;
 }
 
@@ -182,6 +198,8 @@ int close(int fd)
             return sim::soundcard::Close(sim::soundcard::Node::kDsp, fd);
         if (kind == Kind::kMixer)
             return sim::soundcard::Close(sim::soundcard::Node::kMixer, fd);
+        if (kind == Kind::kCardFile)
+            sim::sdcard::Closed(fd);
     }
     return ::close(fd);
 }
@@ -272,29 +290,42 @@ int access(const char* path, int mode)
 int lstat(const char* path, struct stat* st)
 {
     std::string host;
-    if (!MapForCall(path, false, &host))
+    if (!MapForCall(path, false, &host, false))
         return -1;
     return ::lstat(host.c_str(), st);
 }
 
-int mkdir(const char* path, mode_t mode)
+// Makes or removes an entry of a folder; on the card, the card keeps track.
+int ChangeEntry(const char* path, const std::function<int(const char*)>& change)
 {
     std::string host;
-    if (!MapForCall(path, true, &host))
+    if (!MapForCall(path, true, &host, false))
         return -1;
-    return ::mkdir(host.c_str(), mode);
+    if (!Machine().OnCard(host))
+        return change(host.c_str());
+    sim::sdcard::WaitOutStall();
+    const sim::sdcard::ChangeGuard guard;
+    sim::sdcard::BeforeEntryChange(host);
+    return change(host.c_str());
+}
+
+int mkdir(const char* path, mode_t mode)
+{
+    return ChangeEntry(path, [mode](const char* host) { return ::mkdir(host, mode); });
 }
 
 int unlink(const char* path)
 {
-    std::string host;
-    if (!MapForCall(path, true, &host))
-        return -1;
-    return ::unlink(host.c_str());
+    return ChangeEntry(path, [](const char* host) { return ::unlink(host); });
 }
 
 void sync()
 {
+    sim::sdcard::WaitOutStall();
+    {
+        const sim::sdcard::ChangeGuard change;
+        sim::sdcard::SyncedAll();
+    }
     // The card is the root's file system; syncing the whole PC would make a
     // recording's start wait on whatever else the PC is writing.
     const std::string root = Machine().Root();
@@ -308,12 +339,18 @@ void sync()
 int fdatasync(int fd)
 {
     Kind kind;
-    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
-        Machine().Card() == sim::CardState::kOut) {
+    if (!Table().Find(fd, &kind) || kind != Kind::kCardFile)
+        return ::fdatasync(fd);
+    sim::sdcard::WaitOutStall();
+    if (Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
     }
-    return ::fdatasync(fd);
+    const sim::sdcard::ChangeGuard change;
+    const int rc = ::fdatasync(fd);
+    if (rc == 0)
+        sim::sdcard::Synced(fd);
+    return rc;
 }
 
 int chdir(const char* path)

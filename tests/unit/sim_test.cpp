@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
+#include "sim/sdcard.h"
 
 namespace {
 
@@ -50,6 +54,102 @@ TEST(SimPaths, HandheldPathsStayInsideTheRoot)
             EXPECT_EQ(errno, c.error) << c.path;
         }
     }
+}
+
+std::string HostFile(const std::string& host)
+{
+    std::ifstream in(host, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Links on the card lead where they would in a chroot at the root: an
+// absolute target starts at the root, ".." in a target stops there, and
+// nothing of the PC is reached through them.
+TEST(SimPaths, LinksResolveInsideTheRoot)
+{
+    const std::string root = Machine().Root();
+    const std::string dir = root + "/mnt/sd/links";
+    ASSERT_EQ(::system(("rm -rf " + dir + " && mkdir -p " + dir + "/real").c_str()), 0);
+    struct Link {
+        const char* name;
+        const char* target;
+    };
+    for (const Link& link : std::vector<Link>{{"passwd", "/etc/passwd"},
+                                              {"up", "../../../../../../../../etc/passwd"},
+                                              {"tmp", "/tmp"},
+                                              {"real-link", "real"},
+                                              {"abs-real", "/mnt/sd/links/real"},
+                                              {"loop", "loop"}})
+        ASSERT_EQ(::symlink(link.target, (dir + "/" + link.name).c_str()), 0) << link.name;
+    struct Case {
+        const char* path;
+        bool follow;
+        std::string host;  // empty: refused
+    };
+    const std::vector<Case> cases = {
+        {"/mnt/sd/links/passwd", true, root + "/etc/passwd"},
+        {"/mnt/sd/links/up", true, root + "/etc/passwd"},
+        {"/mnt/sd/links/tmp/x.wav", true, root + "/tmp/x.wav"},
+        {"/mnt/sd/links/real-link/a.wav", true, dir + "/real/a.wav"},
+        {"/mnt/sd/links/abs-real/../x", true, dir + "/x"},
+        {"/mnt/sd/links/passwd", false, dir + "/passwd"},
+        {"/mnt/sd/links/tmp/x.wav", false, root + "/tmp/x.wav"},
+        {"/mnt/sd/links/loop", true, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Machine().MapPath(c.path, c.follow), c.host) << c.path << " " << c.follow;
+    // Through the platform calls: a write through a link to the PC's /tmp
+    // lands in the root's /tmp, which does not exist, so it fails.
+    EXPECT_LT(sys::open("/mnt/sd/links/tmp/escape", O_WRONLY | O_CREAT, 0644), 0);
+    EXPECT_LT(sys::open("/mnt/sd/links/passwd", O_RDONLY), 0);
+    struct stat st;
+    ASSERT_EQ(sys::lstat("/mnt/sd/links/passwd", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::system(("rm -rf " + dir).c_str()), 0);
+}
+
+// A power cut takes the card back to what it last kept: in a child, which
+// dies of it, files are made, written and synced in the ways a program can.
+TEST(SimPowerCut, TheCardGoesBackToWhatItLastKept)
+{
+    const std::string root = Machine().Root();
+    const std::string dir = root + "/mnt/sd/cut";
+    ASSERT_EQ(::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
+    std::ofstream(dir + "/old.txt") << "old";
+    std::ofstream(dir + "/gone.txt") << "gone";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto put = [](const char* path, const char* text, bool sync_file) {
+            const int fd = sys::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            (void)!sys::write(fd, text, std::strlen(text));
+            if (sync_file)
+                sys::fdatasync(fd);
+            sys::close(fd);
+        };
+        // Made, written and synced, and its folder too: all of it stays.
+        put("/mnt/sd/cut/kept.txt", "kept", true);
+        // Made and synced, but its folder was not synced after: it goes.
+        const int folder = sys::open("/mnt/sd/cut", O_RDONLY | O_DIRECTORY);
+        sys::fdatasync(folder);
+        put("/mnt/sd/cut/unlisted.txt", "unlisted", true);
+        // An old file rewritten without a sync: its old contents come back.
+        put("/mnt/sd/cut/old.txt", "new contents", false);
+        // Synced once, then more written: the synced part stays.
+        const int grow = sys::open("/mnt/sd/cut/kept.txt", O_WRONLY | O_APPEND);
+        (void)!sys::write(grow, "+more", 5);
+        // Removed without a sync of the folder: it comes back.
+        sys::unlink("/mnt/sd/cut/gone.txt");
+        sim::sdcard::PowerCut();
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(HostFile(dir + "/kept.txt"), "kept");
+    EXPECT_EQ(HostFile(dir + "/old.txt"), "old");
+    EXPECT_EQ(HostFile(dir + "/gone.txt"), "gone");
+    EXPECT_NE(::access((dir + "/unlisted.txt").c_str(), F_OK), 0);
+    ASSERT_EQ(::system(("rm -rf " + dir).c_str()), 0);
 }
 
 class SimCard : public ::testing::Test {
@@ -180,6 +280,15 @@ TEST(SimScenario, LinesParseOrAreNamed)
         {"10 card out", true, false},
         {"10 card free 0", true, false},
         {"10 card free -1", false, false},
+        {"10 card stall 2000", true, false},
+        {"10 card stall 2000 every 10000", true, false},
+        {"10 card stall 2000 every 2000", false, false},
+        {"10 card stall 2000 each 10000", false, false},
+        {"10 power cut", true, false},
+        {"10 power off", false, false},
+        {"10 oss emulated", true, false},
+        {"10 oss native", true, false},
+        {"10 oss alsa", false, false},
         {"10 card wet", false, false},
         {"10 hold on", true, false},
         {"10 hold maybe", false, false},
