@@ -323,6 +323,17 @@ void SyncedAll()
     }
 }
 
+void KeepAsItIs()
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    for (const auto& file : card.files)
+        if (!file.second.shadow.empty())
+            ::unlink(file.second.shadow.c_str());
+    card.files.clear();
+    card.dirs.clear();
+}
+
 void PowerCut()
 {
     ChangeLock().lock();

@@ -44,6 +44,10 @@ void Synced(int fd);
 // sync(): the whole card is kept as it is.
 void SyncedAll();
 
+// Whatever is on the card now counts as kept, as at the start (for tests
+// that lay out the card behind the simulator's back).
+void KeepAsItIs();
+
 // Cuts the power: every file and folder on the card goes back to what was
 // last kept, and the process dies at once (SIGKILL). Never returns.
 [[noreturn]] void PowerCut();

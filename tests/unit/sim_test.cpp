@@ -120,6 +120,7 @@ TEST(SimPowerCut, TheCardGoesBackToWhatItLastKept)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        sim::sdcard::KeepAsItIs();
         auto put = [](const char* path, const char* text, bool sync_file) {
             const int fd = sys::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
             (void)!sys::write(fd, text, std::strlen(text));
