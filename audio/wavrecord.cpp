@@ -10,6 +10,7 @@
 #include <new>
 
 #include "app/logmessage.h"
+#include "audio/recordwriter.h"
 #include "platform/sys.h"
 
 namespace {
@@ -22,17 +23,23 @@ constexpr int kMinBlock = 1024;
 constexpr int kChannels = 2;
 constexpr int kRate = 22050;
 constexpr int kBits = 16;
-constexpr int kFrameBytes = 4;
-constexpr int64_t kBytesPerSecond = int64_t{kRate} * kFrameBytes;
-// What the start header claims, before a single sample was recorded.
-constexpr uint32_t kStartFrames = 110250;
-// How far the header may fall behind the samples, and how much may wait in
-// the PC's or the handheld's cache before it goes to the card.
-constexpr int64_t kHeaderEvery = kBytesPerSecond / 2;
-constexpr int64_t kFlushEvery = 2 * kBytesPerSecond;
-// The largest size a header can declare and still be read back as positive
-// by this player: whole frames below 2^31.
-constexpr int64_t kMaxDeclared = 0x7FFFFFFF / kFrameBytes * kFrameBytes;
+// The start header declares no samples: none exist yet, and a recording cut
+// off before its first write must not claim any.
+constexpr uint32_t kStartFrames = 0;
+// Asked of the DSP before anything else: 32 fragments of 16 KB. A sound
+// server's OSS emulation otherwise keeps a buffer of a fragment or two and
+// drops nearly everything it captures; a driver takes it as a hint.
+constexpr int kFragmentRequest = 0x0020000E;
+// How long the capture thread sleeps when poll says nothing: some devices
+// have sound to read although poll never says so.
+constexpr int kCapturePollMs = 100;
+// How long a close waits for the writer to end the file, and header_update
+// for it to catch up; a card that stalls longer is left to the writer.
+constexpr auto kFinishWait = std::chrono::milliseconds(700);
+constexpr auto kFlushWait = std::chrono::milliseconds(250);
+constexpr auto kLeaveWait = std::chrono::milliseconds(900);
+// How long a close waits for a playback block in flight.
+constexpr auto kTransferWait = std::chrono::milliseconds(1000);
 
 // The one header template of the program, with its constant fields.
 unsigned char g_header[kHeaderBytes] = {
@@ -121,8 +128,10 @@ CWavRecord::CWavRecord()
 CWavRecord::~CWavRecord()
 {
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (wav_fd != -1) {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (mode_ == Mode::kRecording) {
+            EndRecording(hold, false);
+        } else if (wav_fd != -1) {
             sys::sync();
             sys::close(wav_fd);
             CloseSoundcard();
@@ -134,6 +143,10 @@ CWavRecord::~CWavRecord()
         block_buf.reset();
         mode_ = Mode::kIdle;
     }
+    // A file still being ended behind a stalled card gets a moment more:
+    // leaving the recorder may wait that long, and the file is then whole.
+    if (const std::shared_ptr<RecordWriter> writer = last_writer_.lock())
+        writer->Finish(kLeaveWait, nullptr);
     if (wake_read_ >= 0)
         ::close(wake_read_);
     if (wake_write_ >= 0)
@@ -282,37 +295,15 @@ int CWavRecord::wav_header_write(int fd, int channels, int sample_rate, int bits
 
 void CWavRecord::header_update()
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
-    if (wav_fd == -1 || mode_ != Mode::kRecording)
-        return;
-    RewriteHeader();
-}
-
-// Declares the whole frames the file holds and goes back to their end.
-bool CWavRecord::RewriteHeader()
-{
-    const int64_t declared = std::min(byte_count / kFrameBytes * kFrameBytes, kMaxDeclared);
-    bool written = false;
-    if (sys::lseek(wav_fd, 0, SEEK_SET) == 0) {
-        written = wav_header_write(wav_fd, kChannels, kRate, kBits,
-                                   static_cast<uint32_t>(declared / kFrameBytes)) == 0;
-        if (written)
-            declared_ = declared;
+    std::shared_ptr<RecordWriter> writer;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (mode_ != Mode::kRecording)
+            return;
+        writer = writer_;
     }
-    lost_position_ = sys::lseek(wav_fd, kHeaderBytes + byte_count, SEEK_SET) < 0;
-    return written;
-}
-
-void CWavRecord::KeepFileCurrent()
-{
-    if (declared_ < 0 || byte_count - declared_ >= kHeaderEvery)
-        RewriteHeader();
-    if (byte_count - flushed_ >= kFlushEvery) {
-        // Only this file: a sync of the whole card would stall the capture
-        // behind everything else the card has to write.
-        sys::fdatasync(wav_fd);
-        flushed_ = byte_count;
-    }
+    if (writer)
+        writer->Flush(kFlushWait);
 }
 
 int CWavRecord::wav_parse(const char* path)
@@ -376,9 +367,19 @@ void CWavRecord::ReleaseAfterFailure()
     mode_ = Mode::kIdle;
 }
 
+bool CWavRecord::RemoveUnfinished(const char* path)
+{
+    sys::close(wav_fd);
+    wav_fd = -1;
+    if (sys::unlink(path) == 0)
+        return true;
+    LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
+    return false;
+}
+
 int CWavRecord::record_open(const char* path)
 {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::unique_lock<std::mutex> hold(lock_);
     if (dsp_fd >= 0) {
         LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", dsp_fd);
         return -1;
@@ -388,6 +389,8 @@ int CWavRecord::record_open(const char* path)
         LogCode(opened);
         return -2;
     }
+    // Before the format: OSS fixes the fragments when the format is set.
+    SetDsp(oss::kDspSetFragment, kFragmentRequest);
     WriteMixer(oss::kMixerWriteAltPcm, 120, 120);
     WriteMixer(oss::kMixerWriteMic, 80, 80);
     WriteMixer(oss::kMixerWriteIGain, 60, 60);
@@ -407,14 +410,30 @@ int CWavRecord::record_open(const char* path)
         return -2;
     }
     if (wav_header_write(wav_fd, kChannels, kRate, kBits, kStartFrames) != 0) {
+        RemoveUnfinished(path);
+        ReleaseAfterFailure();
+        return -2;
+    }
+    const std::string file(path);
+    const size_t slash = file.find_last_of('/');
+    writer_ =
+        RecordWriter::Start(wav_fd, slash == std::string::npos ? "." : file.substr(0, slash + 1));
+    if (!writer_) {
+        LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
+        RemoveUnfinished(path);
         ReleaseAfterFailure();
         return -2;
     }
     byte_count = 0;
-    declared_ = -1;
-    flushed_ = 0;
-    lost_position_ = false;
+    {
+        std::lock_guard<std::mutex> progress(progress_lock_);
+        captured_ = 0;
+        taken_ = 0;
+        closing_ = false;
+    }
+    stop_capture_ = false;
     mode_ = Mode::kRecording;
+    capture_ = std::thread([this] { CaptureLoop(); });
     return 0;
 }
 
@@ -450,74 +469,90 @@ int CWavRecord::play_open(const char* path)
     return 0;
 }
 
-// ---- Transfers ----
+// ---- Capture ----
 
-// A transfer that comes while a close is announced waits for the close to
-// be done: the worker would otherwise take the lock again right after each
-// block and could keep the close out for many blocks.
-std::unique_lock<std::mutex> CWavRecord::LockForTransfer()
+// Takes in whatever the card has whenever it has it, and on every timeout
+// too. The DSP is non-blocking, so a read never holds the thread and a stop
+// is seen at once through the wake pipe.
+void CWavRecord::CaptureLoop()
 {
-    std::unique_lock<std::mutex> hold(lock_);
-    closed_.wait(hold, [this] { return closing_.load() == 0; });
-    return hold;
+    const int fd = dsp_fd;
+    char* const buf = block_buf.get();
+    const size_t size = static_cast<size_t>(block_capacity_);
+    const std::shared_ptr<RecordWriter> writer = writer_;
+    while (!stop_capture_.load()) {
+        struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+        const int ready = sys::poll(fds, 2, kCapturePollMs);
+        if (stop_capture_.load())
+            break;
+        if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) &&
+            !(fds[0].revents & POLLIN)) {
+            // A device that went wrong: look again after a while, not at once.
+            struct pollfd wake = {wake_read_, POLLIN, 0};
+            sys::poll(&wake, 1, kCapturePollMs);
+            continue;
+        }
+        int64_t got = 0;
+        for (;;) {
+            const ssize_t n = sys::read(fd, buf, size);
+            if (n <= 0)
+                break;
+            writer->Append(buf, static_cast<size_t>(n));
+            got += n;
+            if (static_cast<size_t>(n) < size)
+                break;
+        }
+        if (got > 0) {
+            std::lock_guard<std::mutex> progress(progress_lock_);
+            captured_ += got;
+            progress_.notify_all();
+        }
+    }
 }
+
+// ---- Transfers ----
 
 int CWavRecord::dsp_wait(int timeout_ms)
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
-    if (mode_ != Mode::kRecording || dsp_fd < 0)
-        return -1;
-    struct pollfd fds[2] = {{dsp_fd, POLLIN, 0}, {wake_read_, POLLIN, 0}};
-    const int ready = sys::poll(fds, 2, timeout_ms);
-    if (ready < 0)
-        return errno == EINTR ? 0 : -1;
-    if (fds[1].revents & POLLIN) {
-        char scrap[64];
-        while (::read(wake_read_, scrap, sizeof scrap) > 0) {
-        }
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (mode_ != Mode::kRecording || dsp_fd < 0)
+            return -1;
     }
-    return (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) ? 1 : 0;
+    std::unique_lock<std::mutex> progress(progress_lock_);
+    progress_.wait_for(progress, std::chrono::milliseconds(std::max(timeout_ms, 0)),
+                       [this] { return closing_ || captured_ > taken_; });
+    return !closing_ && captured_ > taken_ ? 1 : 0;
 }
 
 int CWavRecord::dsp_read()
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
+    std::lock_guard<std::mutex> hold(lock_);
     if (dsp_fd < 0)
         return 0;
-    // A playback DSP has nothing to read, and reading it would block.
-    if (mode_ != Mode::kRecording || !block_buf)
+    if (mode_ != Mode::kRecording)
         return -1;
-    return static_cast<int>(sys::read(dsp_fd, block_buf.get(),
-                                      static_cast<size_t>(std::min(block_size, block_capacity_))));
+    std::lock_guard<std::mutex> progress(progress_lock_);
+    const int64_t fresh = std::min<int64_t>(captured_ - taken_, 0x7FFFFFFF);
+    taken_ += fresh;
+    return fresh > 0 ? static_cast<int>(fresh) : -1;
 }
 
 int CWavRecord::file_write(int len)
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
-    if (wav_fd == -1)
+    std::lock_guard<std::mutex> hold(lock_);
+    if (wav_fd == -1 || mode_ != Mode::kRecording)
         return -2;
     if (len <= 0)
         return 0;
-    if (len > block_capacity_)
-        return -2;
-    if (lost_position_) {
-        if (sys::lseek(wav_fd, kHeaderBytes + byte_count, SEEK_SET) < 0)
-            return -2;
-        lost_position_ = false;
-    }
-    const ssize_t wrote = sys::write(wav_fd, block_buf.get(), static_cast<size_t>(len));
-    if (wrote > 0) {
-        byte_count += wrote;
-        if (mode_ == Mode::kRecording)
-            KeepFileCurrent();
-    }
-    return wrote == len ? 0 : -2;
+    byte_count = writer_->Written();
+    return writer_->Failed() ? -2 : 0;
 }
 
 int CWavRecord::file_read()
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
-    if (wav_fd == -1 || !block_buf)
+    std::lock_guard<std::mutex> hold(lock_);
+    if (wav_fd == -1 || !block_buf || mode_ != Mode::kPlaying)
         return 0;
     const int want = std::min(BlockSize(), block_capacity_);
     return static_cast<int>(sys::read(wav_fd, block_buf.get(), static_cast<size_t>(want)));
@@ -525,66 +560,138 @@ int CWavRecord::file_read()
 
 int CWavRecord::dsp_write(int len)
 {
-    const std::unique_lock<std::mutex> hold = LockForTransfer();
+    std::unique_lock<std::mutex> hold(lock_);
     if (wav_fd == -1 || dsp_fd < 0 || mode_ != Mode::kPlaying)
         return -2;
     if (len <= 0)
         return -1;
     if (len > block_capacity_)
         return -2;
-    // Played out before the next block is read, so a close waits one block
-    // at most.
-    (void)sys::write(dsp_fd, block_buf.get(), static_cast<size_t>(len));
-    sys::ioctl(dsp_fd, oss::kDspSync, nullptr);
+    // Played out before the next block is read. The lock is not held
+    // meanwhile, so a close never waits behind a device that hangs.
+    const int fd = dsp_fd;
+    const char* const buf = block_buf.get();
+    transfer_active_ = true;
+    hold.unlock();
+    (void)sys::write(fd, buf, static_cast<size_t>(len));
+    sys::ioctl(fd, oss::kDspSync, nullptr);
+    hold.lock();
+    transfer_active_ = false;
+    transfer_done_.notify_all();
+    if (abandoned_) {
+        // The close gave up waiting for this block; what it could not
+        // release is released here.
+        if (abandoned_dsp_ >= 0)
+            sys::close(abandoned_dsp_);
+        if (abandoned_mixer_ >= 0)
+            sys::close(abandoned_mixer_);
+        abandoned_dsp_ = abandoned_mixer_ = -1;
+        abandoned_buf_.reset();
+        abandoned_ = false;
+        return -2;
+    }
+    if (mode_ != Mode::kPlaying)
+        return -2;
     byte_count += len;
     return 0;
 }
 
 // ---- Closing ----
 
-void CWavRecord::WakeWaiter()
+void CWavRecord::StopCapture(std::unique_lock<std::mutex>& hold)
 {
-    closing_.fetch_add(1);
+    // A close that comes while another joins the thread waits for that:
+    // the thread still uses the DSP and the buffer until it is joined.
+    capture_joined_.wait(hold, [this] { return !capture_joining_; });
+    if (!capture_.joinable())
+        return;
+    stop_capture_ = true;
     if (wake_write_ >= 0) {
         const char one = 1;
         (void)!::write(wake_write_, &one, 1);
     }
+    // The capture thread never takes the stream's lock.
+    std::thread capture = std::move(capture_);
+    capture_joining_ = true;
+    hold.unlock();
+    capture.join();
+    hold.lock();
+    capture_joining_ = false;
+    capture_joined_.notify_all();
+    char scrap[64];
+    while (wake_read_ >= 0 && ::read(wake_read_, scrap, sizeof scrap) > 0) {
+    }
 }
 
-void CWavRecord::EndWake()
+// Ends a recording: the capture stops, the writer ends the file with every
+// sample captured, and the devices close. Lock held.
+void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, bool log_count)
 {
-    if (closing_.fetch_sub(1) == 1 && wake_read_ >= 0) {
-        char scrap[64];
-        while (::read(wake_read_, scrap, sizeof scrap) > 0) {
-        }
+    {
+        std::lock_guard<std::mutex> progress(progress_lock_);
+        closing_ = true;
+        progress_.notify_all();
     }
-    closed_.notify_all();
+    StopCapture(hold);
+    if (wav_fd == -1)
+        return;  // another close got here first
+    std::shared_ptr<RecordWriter> writer = std::move(writer_);
+    last_writer_ = writer;
+    wav_fd = -1;
+    mode_ = Mode::kIdle;
+    hold.unlock();
+    std::function<void(int64_t)> closed;
+    if (log_count) {
+        closed = [](int64_t written) {
+            LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%ld\n",
+                       static_cast<long>(written));
+        };
+    }
+    writer->Finish(kFinishWait, std::move(closed));
+    hold.lock();
+    byte_count = 0;
+    CloseSoundcard();
+    block_buf.reset();
+    block_capacity_ = 0;
 }
 
 void CWavRecord::Close(bool recording)
 {
-    WakeWaiter();
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (wav_fd != -1) {
-            sys::sync();
-            sys::close(wav_fd);
-            wav_fd = -1;
-            // Both texts print the count as it was, whichever run it counted.
-            if (recording)
-                LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%ld\n",
-                           static_cast<long>(byte_count));
-            else
-                LogMessage("wavrecord.cpp", __LINE__, "(Play) Read sound data=%ld\n",
-                           static_cast<long>(byte_count));
-            byte_count = 0;
-            CloseSoundcard();
-            block_buf.reset();
-            block_capacity_ = 0;
-            mode_ = Mode::kIdle;
-        }
-        EndWake();
+    std::unique_lock<std::mutex> hold(lock_);
+    if (mode_ == Mode::kRecording) {
+        EndRecording(hold, true);
+        return;
     }
+    if (wav_fd == -1)
+        return;
+    const bool done =
+        transfer_done_.wait_for(hold, kTransferWait, [this] { return !transfer_active_; });
+    if (wav_fd == -1)
+        return;  // another close got here first
+    if (!done && !abandoned_) {
+        // The device hangs in the block in flight: its worker releases the
+        // devices and the buffer when the device lets go.
+        abandoned_ = true;
+        abandoned_dsp_ = dsp_fd;
+        abandoned_mixer_ = mixer_fd;
+        abandoned_buf_ = std::move(block_buf);
+        dsp_fd = mixer_fd = -1;
+    }
+    sys::sync();
+    sys::close(wav_fd);
+    wav_fd = -1;
+    // Both texts print the count as it was, whichever run it counted.
+    if (recording)
+        LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%ld\n",
+                   static_cast<long>(byte_count));
+    else
+        LogMessage("wavrecord.cpp", __LINE__, "(Play) Read sound data=%ld\n",
+                   static_cast<long>(byte_count));
+    byte_count = 0;
+    CloseSoundcard();
+    block_buf.reset();
+    block_capacity_ = 0;
+    mode_ = Mode::kIdle;
 }
 
 void CWavRecord::record_close()
@@ -600,6 +707,7 @@ void CWavRecord::play_close()
 CWavRecord::Fields CWavRecord::fields() const
 {
     std::lock_guard<std::mutex> hold(lock_);
-    return Fields{static_cast<long>(byte_count), dsp_fd, mixer_fd, data_offset, wav_fd, block_size,
+    const int64_t count = mode_ == Mode::kRecording && writer_ ? writer_->Written() : byte_count;
+    return Fields{static_cast<long>(count), dsp_fd, mixer_fd, data_offset, wav_fd, block_size,
                   block_buf != nullptr};
 }

@@ -1,30 +1,39 @@
 #pragma once
 // The audio stream: records from the sound card into a new WAV file, plays a
-// WAV file to the sound card, or is idle. It has no thread of its own; one
-// worker drives it block by block, and any thread may close it.
+// WAV file to the sound card, or is idle. One worker drives it; any thread
+// may close it.
 //
 // Recording: record_open(path); then, until stopped, dsp_wait(timeout) so the
-// worker sleeps until the card has a block, dsp_read(), file_write(n) with
-// what dsp_read returned; then header_update() and record_close().
+// worker sleeps until sound has come, dsp_read(), file_write(n) with what
+// dsp_read returned; then header_update() and record_close().
 // Playback: play_open(path); then file_read() and dsp_write(n) with what
 // file_read returned, until dsp_write fails or the user stops; play_close().
 //
-// Every operation takes the stream's lock, so a close from another thread
-// (the status monitor, when the card is pulled) never overlaps a transfer:
-// it waits for the transfer in progress (at most one block) and the worker's
-// next file_write or dsp_write fails with -2. A close also wakes a worker
-// that waits in dsp_wait.
+// While recording, the stream has two threads of its own. The capture thread
+// waits on the sound card and takes in whatever it has, so sound is taken as
+// it comes however the card delivers it (in steady blocks, in lumps, with
+// poll seldom saying so). It hands the sound to a RecordWriter, whose
+// buffer of ten seconds rides out the stalls of an SD card while its own
+// thread writes, syncs and keeps the header true. The worker's calls only
+// look at them: dsp_read takes over the sound captured since its last call,
+// file_write tells whether the file still takes it. So no call waits for the
+// card: a worker polls its requests at least every timeout it gives
+// dsp_wait, and a close returns within a second even while the card stalls
+// (the writer then ends the file by itself, with every sample captured
+// before the close).
 //
-// While a recording runs, the file always declares what it holds: its
-// header is rewritten every half second of audio and the data is flushed to
-// the card every two seconds, so a recording cut off by a crash or a flat
-// battery keeps all but its last moments.
+// Playback moves one block at a time on the worker's thread, paced by the
+// device; a close from another thread waits for the block in flight, or a
+// second at most, and the worker's next transfer fails with -2.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
+
+class RecordWriter;
 
 // OSS request words of the handheld.
 namespace oss {
@@ -33,6 +42,7 @@ constexpr unsigned long kDspSpeed = 0xC0045002;
 constexpr unsigned long kDspStereo = 0xC0045003;
 constexpr unsigned long kDspGetBlkSize = 0xC0045004;
 constexpr unsigned long kDspSetFmt = 0xC0045005;
+constexpr unsigned long kDspSetFragment = 0xC004500A;
 constexpr unsigned long kMixerWriteMic = 0xC0044D07;
 constexpr unsigned long kMixerWriteAltPcm = 0xC0044D0A;
 constexpr unsigned long kMixerWriteIGain = 0xC0044D0C;
@@ -60,20 +70,21 @@ public:
     void soundcard_close();
 
     // WAV files. wav_header_write: 0, or -1 when fd < 0 or the 44 bytes did
-    // not all reach the file. header_update: rewrites the recording's
-    // header from the sample bytes in the file (whole frames); nothing when
-    // no file is open. wav_parse: the file's descriptor positioned at its
-    // first sample (the caller owns it), or -10 .. -14, with nothing left open.
+    // not all reach the file. header_update: brings every sample captured
+    // so far into the file under a header that declares it (whole frames),
+    // waiting a moment at most; nothing when no recording is open. wav_parse: the file's descriptor
+    // positioned at its first sample (the caller owns it), or -10 .. -14, with nothing left open.
     static int wav_header_write(int fd, int channels, int sample_rate, int bits, uint32_t frames);
     void header_update();
     int wav_parse(const char* path);
 
     // Recording. record_open: 0, -1 (the DSP is open already) or -2 (failed;
-    // the stream is idle again). dsp_wait: waits at most timeout_ms for a
-    // block to read; 1 when data is ready, 0 on a timeout or when a close is
-    // on its way, -1 when no recording is open. dsp_read: bytes read, 0 with
-    // no DSP, -1 when nothing is ready. file_write: 0, or -2 with no file, on
-    // a short or failed write, or for more than one block.
+    // the stream is idle again, and a file it made is removed). dsp_wait:
+    // waits at most timeout_ms for sound; 1 when some is ready, 0 on a
+    // timeout or when a close is on its way, -1 when no recording is open.
+    // dsp_read: the bytes captured since its last call, 0 with no DSP, -1
+    // when none came. file_write: 0, or -2 with no file or once a write to
+    // the file failed or fell short.
     int record_open(const char* path);
     int dsp_wait(int timeout_ms);
     int dsp_read();
@@ -113,15 +124,14 @@ private:
     void CloseSoundcard();
     int ParseWav(const char* path);
     bool AllocateBlock(int bytes);
-    // Keeps the recording's header and its flush to the card current.
-    void KeepFileCurrent();
-    bool RewriteHeader();
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();
+    // Removes a new file that could not be made whole; false when it stays.
+    bool RemoveUnfinished(const char* path);
+    void CaptureLoop();
+    void StopCapture(std::unique_lock<std::mutex>& hold);
+    void EndRecording(std::unique_lock<std::mutex>& hold, bool log_count);
     void Close(bool recording);
-    std::unique_lock<std::mutex> LockForTransfer();
-    void WakeWaiter();
-    void EndWake();
 
     mutable std::mutex lock_;
     // The fields, in their order of old.
@@ -135,15 +145,30 @@ private:
 
     int block_capacity_ = 0;
     Mode mode_ = Mode::kIdle;
-    // Sample bytes the header on the card declares; -1 for the start header.
-    int64_t declared_ = -1;
-    int64_t flushed_ = 0;
-    // The file position is not known to be at the end of the samples.
-    bool lost_position_ = false;
-    // Closes announced and not yet done: dsp_wait must not block, and
-    // transfers wait for them.
-    std::atomic<int> closing_{0};
-    std::condition_variable closed_;
+
+    // Recording: the capture thread, the writer it feeds, and what the
+    // worker has taken over. The capture thread uses dsp_fd and block_buf
+    // without the lock; both stay as they are until it has been joined.
+    std::thread capture_;
+    std::shared_ptr<RecordWriter> writer_;
+    std::weak_ptr<RecordWriter> last_writer_;
+    std::atomic<bool> stop_capture_{false};
+    bool capture_joining_ = false;
+    std::condition_variable capture_joined_;
+    std::mutex progress_lock_;
+    std::condition_variable progress_;
+    int64_t captured_ = 0;  // bytes the capture thread took in
+    int64_t taken_ = 0;     // of them, handed to the worker by dsp_read
+    bool closing_ = false;  // dsp_wait returns at once
     int wake_read_ = -1;
     int wake_write_ = -1;
+
+    // Playback: a block in flight on the worker's thread, and what a close
+    // that could not wait for it left for the worker to release.
+    bool transfer_active_ = false;
+    std::condition_variable transfer_done_;
+    bool abandoned_ = false;
+    int abandoned_dsp_ = -1;
+    int abandoned_mixer_ = -1;
+    std::unique_ptr<char[]> abandoned_buf_;
 };

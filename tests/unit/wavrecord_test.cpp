@@ -3,6 +3,8 @@
 // failures, real-time recording and playback, and closes from another
 // thread or by a killed process.
 
+#include "audio/wavrecord.h"
+
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,9 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "audio/wavrecord.h"
+#include "audio/recordwriter.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
+#include "sim/sdcard.h"
 #include "sim/soundcard.h"
 
 namespace {
@@ -164,6 +167,13 @@ std::string CapturedLog()
     return testing::internal::GetCapturedStdout();
 }
 
+// The count a close logged, or -1.
+long LoggedCount(const std::string& log, const std::string& text)
+{
+    const size_t at = log.find(text);
+    return at == std::string::npos ? -1 : std::atol(log.c_str() + at + text.size());
+}
+
 void ExpectIdle(const CWavRecord& wav)
 {
     const CWavRecord::Fields f = wav.fields();
@@ -187,6 +197,8 @@ protected:
         card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
         card::SetBlockSize(0);
         card::SetMic("tone");
+        card::SetEmulated(false);
+        sim::sdcard::SetStall(0, 0);
         Machine().SetCard(sim::CardState::kIn);
         Machine().SetCardFree(-1);
     }
@@ -194,10 +206,11 @@ protected:
 
 TEST_F(WavRecordTest, StartHeaderIsByteForByteAndTheDevicesAreSetForRecording)
 {
-    const Bytes start = {0x52, 0x49, 0x46, 0x46, 0xCC, 0xBA, 0x06, 0x00, 0x57, 0x41, 0x56,
+    // No samples exist yet, and none are declared.
+    const Bytes start = {0x52, 0x49, 0x46, 0x46, 0x24, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56,
                          0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
                          0x02, 0x00, 0x22, 0x56, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00, 0x04,
-                         0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0xA8, 0xBA, 0x06, 0x00};
+                         0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
     CWavRecord wav;
     ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/start.wav"), 0);
     EXPECT_EQ(ReadFile("/mnt/sd/music/rec/start.wav"), start);
@@ -243,9 +256,10 @@ TEST_F(WavRecordTest, HeaderDeclaresWhatTheFileHoldsAndTheRecordingPlaysBack)
         CWavRecord wav;
         ASSERT_EQ(wav.record_open(path), 0);
         ASSERT_TRUE(RecordFor(wav, seconds));
-        const long written = wav.fields().byte_count;
         wav.header_update();
+        testing::internal::CaptureStdout();
         wav.record_close();
+        const long written = LoggedCount(CapturedLog(), "(Record) Write sound data=");
         EXPECT_EQ(card::Dsp().overruns, 0);
 
         const Bytes file = ReadFile(path);
@@ -497,53 +511,61 @@ TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
     ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/small.wav"), 0);
     EXPECT_EQ(wav.fields().block_size, 1024);
     EXPECT_EQ(wav.dsp_get_blksize(), 1024);
-    // Two of the card's fragments make one block.
+    // Two of the card's fragments make one block; nothing is lost between.
     ASSERT_TRUE(RecordFor(wav, 0.3));
-    EXPECT_EQ(wav.fields().byte_count % 1024, 0);
     wav.record_close();
+    EXPECT_TRUE(UnbrokenRun(ReadFile("/mnt/sd/music/rec/small.wav"), 44));
 }
 
-TEST_F(WavRecordTest, FileWriteResults)
+// The card refuses what the writer writes: the worker learns it from its
+// next file_write, and the file keeps what reached it under a header that
+// declares its whole frames.
+TEST_F(WavRecordTest, AFailedWriteReachesTheWorkerAndTheFileKeepsWhatItGot)
 {
     struct Case {
         const char* name;
         int64_t card_free;  // -1: unlimited
         bool pull_card;
-        int len;
-        int result;
-        long added;
+        int64_t kept;  // sample bytes in the file at the end; -1: some
     };
     const std::vector<Case> cases = {
-        {"nothing read", -1, false, -1, 0, 0},
-        {"empty block", -1, false, 0, 0, 0},
-        {"whole block", -1, false, 4096, 0, 4096},
-        {"card nearly full", 1000, false, 4096, -2, 1000},
-        {"card full", 0, false, 4096, -2, 0},
-        {"card pulled", -1, true, 4096, -2, 0},
-        {"more than a block", -1, false, 4097, -2, 0},
+        {"card keeps taking", -1, false, -1},
+        {"card nearly full", 1001, false, 1001},
+        {"card full", 0, false, 0},
+        {"card pulled", -1, true, 0},
     };
     const char* path = "/mnt/sd/music/rec/write.wav";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CWavRecord wav;
         ASSERT_EQ(wav.record_open(path), 0);
-        ASSERT_EQ(wav.dsp_wait(1000), 1);
-        ASSERT_EQ(wav.dsp_read(), 4096);
+        EXPECT_EQ(wav.file_write(-1), 0);
+        EXPECT_EQ(wav.file_write(0), 0);
         Machine().SetCardFree(c.card_free);
         if (c.pull_card)
             Machine().SetCard(sim::CardState::kOut);
-        EXPECT_EQ(wav.file_write(c.len), c.result);
-        EXPECT_EQ(wav.fields().byte_count, c.added);
-        Machine().SetCard(sim::CardState::kIn);
-        Machine().SetCardFree(-1);
-        wav.header_update();
-        wav.record_close();
-        const Bytes file = ReadFile(path);
-        EXPECT_EQ(file.size(), 44u + c.added);
-        // The header declares the whole frames that reached the card.
-        if (file.size() >= 44) {
-            EXPECT_EQ(Le32(file, 40), static_cast<uint32_t>(c.added / 4 * 4));
+        // The writer writes a quarter second at a time.
+        int rc = 0;
+        const Clock::time_point start = Clock::now();
+        while (rc == 0 && Since(start) < 1.5) {
+            wav.dsp_wait(50);
+            rc = wav.file_write(wav.dsp_read());
         }
+        EXPECT_EQ(rc, c.kept < 0 ? 0 : -2);
+        Machine().SetCard(sim::CardState::kIn);
+        wav.header_update();
+        testing::internal::CaptureStdout();
+        wav.record_close();
+        const long logged = LoggedCount(CapturedLog(), "(Record) Write sound data=");
+        Machine().SetCardFree(-1);
+        const Bytes file = ReadFile(path);
+        ASSERT_GE(file.size(), 44u);
+        EXPECT_EQ(logged, static_cast<long>(file.size() - 44));
+        if (c.kept >= 0)
+            EXPECT_EQ(file.size(), 44u + c.kept);
+        else
+            EXPECT_GT(file.size(), 44u + 88200u);
+        EXPECT_EQ(Le32(file, 40), (file.size() - 44) / 4 * 4);
     }
     CWavRecord idle;
     EXPECT_EQ(idle.file_write(4096), -2);
@@ -561,6 +583,8 @@ TEST_F(WavRecordTest, FailedOpensLeaveTheStreamReadyForTheNext)
         {"no folder", "/mnt/sd/nowhere/x.wav", -1, "Create WAV file fail.\n"},
         {"no room for the header", "/mnt/sd/music/rec/x.wav", 20, "write header errror"},
     };
+    // The file whose header could not be written is not left behind.
+    sys::unlink("/mnt/sd/music/rec/x.wav");
     CWavRecord wav;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -570,6 +594,8 @@ TEST_F(WavRecordTest, FailedOpensLeaveTheStreamReadyForTheNext)
         const std::string log = CapturedLog();
         EXPECT_NE(log.find(c.message), std::string::npos) << log;
         ExpectIdle(wav);
+        struct stat st;
+        EXPECT_NE(sys::lstat(c.path, &st), 0);
         Machine().SetCardFree(-1);
         testing::internal::CaptureStdout();
         wav.record_close();
@@ -668,42 +694,114 @@ TEST_F(WavRecordTest, CloseFromAnotherThreadDuringRecordingAndPlayback)
         EXPECT_EQ(last.load(), -2);
         ExpectIdle(wav);
     }
-    // One block of sound is 46 ms; the close waits for that at most, where
-    // a worker that kept taking the lock back would hold it off for many.
-    EXPECT_LT(slowest_close, 0.15);
+    // A playback's close waits for one block of sound (46 ms), a
+    // recording's for the writer to end the file (a write and two syncs);
+    // a worker that kept taking the lock back would hold either off longer.
+    EXPECT_LT(slowest_close, 0.5);
 }
 
-// A recorder killed in the middle of a recording leaves a file whose header
-// is at most a second behind its samples.
-TEST_F(WavRecordTest, KilledRecordingKeepsAnHonestHeader)
+// The card stalls its writes and syncs for 1.2 s every 2 s, as a slow SD
+// card does: capture goes on meanwhile, no call of the worker waits for the
+// card, and a close in the middle of a stall returns at once while the
+// writer ends the file with every sample captured before the close.
+TEST_F(WavRecordTest, StallingCardLosesNothingAndHoldsUpNoCall)
 {
-    const char* path = "/mnt/sd/music/rec/killed.wav";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        CWavRecord wav;
-        if (wav.record_open(path) != 0)
-            _exit(3);
-        for (;;) {
-            wav.dsp_wait(50);
-            if (wav.file_write(wav.dsp_read()) < 0)
-                _exit(4);
-        }
+    const char* path = "/mnt/sd/music/rec/stall.wav";
+    CWavRecord wav;
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(wav.record_open(path), 0);
+    sim::sdcard::SetStall(1200, 2000);
+    double slowest = 0;
+    while (Since(start) < 4.5) {
+        const Clock::time_point call = Clock::now();
+        wav.dsp_wait(50);
+        ASSERT_EQ(wav.file_write(wav.dsp_read()), 0);
+        wav.fields();
+        slowest = std::max(slowest, Since(call));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2700));
-    ASSERT_EQ(kill(child, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << status;
-
+    // 4.5 s from the stall's start: inside the third stall.
+    const Clock::time_point close = Clock::now();
+    wav.header_update();
+    const double recorded = Since(start);
+    wav.record_close();
+    const double closing = Since(close);
+    ASSERT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+    EXPECT_LT(slowest, 0.2);
+    EXPECT_LT(closing, 1.1);
+    EXPECT_EQ(card::Dsp().overruns, 0);
     const Bytes file = ReadFile(path);
-    ASSERT_GT(file.size(), 44u + 88200u);
-    const int64_t held = static_cast<int64_t>(file.size()) - 44;
-    const int64_t declared = Le32(file, 40);
-    EXPECT_EQ(Le32(file, 4), declared + 36);
-    EXPECT_LE(declared, held);
-    EXPECT_LT(held - declared, 88200);
+    ASSERT_GT(file.size(), 44u);
+    EXPECT_EQ(Le32(file, 40), (file.size() - 44) / 4 * 4);
     EXPECT_TRUE(UnbrokenRun(file, 44));
+    // All that was captured until the close: the recording's time, less
+    // what the card had not handed over yet.
+    EXPECT_NEAR((file.size() - 44) / 88200.0, recorded, 0.15);
+}
+
+// A sound server's OSS emulation: block size 0 until fragments are asked
+// for, sound in lumps, nothing at first, reads that come out short. The
+// recording still holds every frame.
+TEST_F(WavRecordTest, EmulatedOssCaptureLosesNothing)
+{
+    card::SetEmulated(true);
+    const char* path = "/mnt/sd/music/rec/emulated.wav";
+    CWavRecord wav;
+    ASSERT_EQ(wav.record_open(path), 0);
+    EXPECT_EQ(wav.fields().block_size, 16384);
+    const Clock::time_point start = Clock::now();
+    ASSERT_TRUE(RecordFor(wav, 3.0));
+    testing::internal::CaptureStdout();
+    wav.record_close();
+    const double recorded = Since(start);
+    const long logged = LoggedCount(CapturedLog(), "(Record) Write sound data=");
+    EXPECT_EQ(card::Dsp().overruns, 0);
+    const Bytes file = ReadFile(path);
+    EXPECT_EQ(logged, static_cast<long>(file.size()) - 44);
+    EXPECT_TRUE(UnbrokenRun(file, 44));
+    // The emulation hands over a quarter second at a time.
+    EXPECT_GT((file.size() - 44) / 88200.0, recorded - 0.3);
+}
+
+// Killed at any moment, from the first milliseconds on: the file is valid,
+// declares no more than it holds and at most a second less.
+TEST_F(WavRecordTest, KilledEarlyOrLateTheFileIsValid)
+{
+    for (const int after_ms : {0, 30, 90, 400, 1300, 2700}) {
+        SCOPED_TRACE(std::to_string(after_ms) + " ms");
+        const char* path = "/mnt/sd/music/rec/early.wav";
+        sys::unlink(path);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            CWavRecord wav;
+            if (wav.record_open(path) != 0)
+                _exit(3);
+            (void)!::write(ready[1], "r", 1);
+            for (;;) {
+                wav.dsp_wait(50);
+                if (wav.file_write(wav.dsp_read()) < 0)
+                    _exit(4);
+            }
+        }
+        ::close(ready[1]);
+        char got = 0;
+        ASSERT_EQ(::read(ready[0], &got, 1), 1);
+        ::close(ready[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+        ASSERT_EQ(kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        const Bytes file = ReadFile(path);
+        ASSERT_GE(file.size(), 44u);
+        const uint32_t declared = Le32(file, 40);
+        EXPECT_EQ(Le32(file, 4), declared + 36);
+        EXPECT_LE(declared, file.size() - 44);
+        EXPECT_GT(declared + 88200, after_ms / 1000.0 * 88200);
+        EXPECT_TRUE(UnbrokenRun(file, 44));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,96 @@
+#pragma once
+// The writing half of a recording: a buffer of several seconds between the
+// sound card and the WAV file, and a thread that drains it into the file.
+//
+// SD cards stall writes and syncs for hundreds of milliseconds and more.
+// The capture side only copies into the buffer, so it never waits for the
+// card; the writer thread alone does. It keeps the file safe against a crash
+// or a flat battery as it goes: every quarter second of sound it writes what
+// came, makes the file durable (fdatasync), and rewrites the header to
+// declare what that sync made durable, so the header on the card never
+// declares more than the card holds and a power cut loses well under a
+// second.
+//
+// Every call returns within the time it is given, whatever the card does: a
+// writer still blocked in the card when Finish gives up ends the file by
+// itself once the card answers.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class RecordWriter : public std::enable_shared_from_this<RecordWriter> {
+public:
+    // Recordings are 22050 Hz, 16-bit stereo.
+    static constexpr int64_t kBytesPerSecond = 88200;
+    // Ten seconds of sound: capture goes on through any stall shorter.
+    static constexpr size_t kBufferBytes = 10 * kBytesPerSecond;
+    // How much sound one write and one sync carry.
+    static constexpr int64_t kRoundBytes = kBytesPerSecond / 4;
+
+    // Takes over `fd`, a new WAV file that holds its 44-byte header; `folder`
+    // is the handheld path of the folder it was made in (its entry is made
+    // durable first). Null when the buffer cannot be had.
+    static std::shared_ptr<RecordWriter> Start(int fd, const std::string& folder,
+                                               size_t buffer_bytes = kBufferBytes);
+    ~RecordWriter();
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    // Capture side: queues sound for the file. What does not fit is dropped
+    // and counted; false then.
+    bool Append(const char* data, size_t bytes);
+
+    // Sample bytes in the file so far (a short write counts what it wrote).
+    int64_t Written() const;
+    // Bytes dropped because the buffer was full.
+    int64_t Dropped() const;
+    // A write to the file failed or fell short; nothing more is written.
+    bool Failed() const;
+
+    // Asks for all queued sound in the file and a header that declares it;
+    // true when that was done within `wait`.
+    bool Flush(std::chrono::milliseconds wait);
+
+    // No more sound comes. The writer writes the rest, makes the file
+    // durable with a true header and closes it, then calls `closed` with
+    // the sample bytes written (on its own thread). True when all that was
+    // done within `wait`; else it goes on alone.
+    bool Finish(std::chrono::milliseconds wait, std::function<void(int64_t)> closed);
+
+    // Every writer of the process has closed its file; false when one has
+    // not within `wait`.
+    static bool WaitAllClosed(std::chrono::milliseconds wait);
+
+private:
+    RecordWriter(int fd, const std::string& folder, size_t buffer_bytes);
+    void Run();
+    // Writes queued bytes; false when the file refused them. Lock not held.
+    bool WriteOut(int64_t from, int64_t to);
+    void Declare(int64_t bytes);
+    void SyncFolder();
+
+    const int fd_;
+    const std::string folder_;
+    const size_t capacity_;
+    std::unique_ptr<char[]> ring_;
+
+    mutable std::mutex lock_;
+    std::condition_variable work_;
+    std::condition_variable progress_;
+    int64_t queued_ = 0;    // bytes ever appended
+    int64_t written_ = 0;   // of them, in the file
+    int64_t dropped_ = 0;   // did not fit
+    int64_t flush_to_ = 0;  // wanted in the file and declared
+    int64_t declared_ = 0;  // what the header in the file declares
+    bool failed_ = false;
+    bool finishing_ = false;
+    bool closed_ = false;
+    std::function<void(int64_t)> on_closed_;
+    std::thread thread_;
+};
