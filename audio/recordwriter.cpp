@@ -24,29 +24,29 @@ int g_live = 0;
 
 }  // namespace
 
-std::shared_ptr<RecordWriter> RecordWriter::Start(int fd, const std::string& folder,
-                                                  size_t buffer_bytes)
+std::shared_ptr<RecordWriter> RecordWriter::Create(size_t buffer_bytes)
 {
-    std::shared_ptr<RecordWriter> writer(new RecordWriter(fd, folder, buffer_bytes));
-    if (!writer->ring_)
-        return nullptr;
+    std::shared_ptr<RecordWriter> writer(new RecordWriter(buffer_bytes));
+    return writer->ring_ ? writer : nullptr;
+}
+
+RecordWriter::RecordWriter(size_t buffer_bytes)
+    : capacity_(buffer_bytes), ring_(new (std::nothrow) char[buffer_bytes])
+{
+}
+
+void RecordWriter::Begin(int fd, const std::string& folder)
+{
+    fd_ = fd;
+    folder_ = folder;
     {
         std::lock_guard<std::mutex> hold(g_live_lock);
         ++g_live;
     }
     // The thread holds the writer, so a writer that Finish gave up on still
     // has its buffer until it has closed the file.
-    std::shared_ptr<RecordWriter> self = writer;
-    writer->thread_ = std::thread([self] { self->Run(); });
-    return writer;
-}
-
-RecordWriter::RecordWriter(int fd, const std::string& folder, size_t buffer_bytes)
-    : fd_(fd),
-      folder_(folder),
-      capacity_(buffer_bytes),
-      ring_(new (std::nothrow) char[buffer_bytes])
-{
+    std::shared_ptr<RecordWriter> self = shared_from_this();
+    thread_ = std::thread([self] { self->Run(); });
 }
 
 RecordWriter::~RecordWriter()

@@ -33,11 +33,13 @@ public:
     // How much sound one write and one sync carry.
     static constexpr int64_t kRoundBytes = kBytesPerSecond / 4;
 
-    // Takes over `fd`, a new WAV file that holds its 44-byte header; `folder`
-    // is the handheld path of the folder it was made in (its entry is made
-    // durable first). Null when the buffer cannot be had.
-    static std::shared_ptr<RecordWriter> Start(int fd, const std::string& folder,
-                                               size_t buffer_bytes = kBufferBytes);
+    // A writer whose buffer takes sound at once, before there is a file to
+    // write it to. Null when the buffer cannot be had.
+    static std::shared_ptr<RecordWriter> Create(size_t buffer_bytes = kBufferBytes);
+    // Takes over `fd`, a new WAV file that holds its 44-byte header, and
+    // starts writing; `folder` is the handheld path of the folder it was made
+    // in (its entry is made durable first). Once only.
+    void Begin(int fd, const std::string& folder);
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -68,15 +70,16 @@ public:
     static bool WaitAllClosed(std::chrono::milliseconds wait);
 
 private:
-    RecordWriter(int fd, const std::string& folder, size_t buffer_bytes);
+    explicit RecordWriter(size_t buffer_bytes);
     void Run();
     // Writes queued bytes; false when the file refused them. Lock not held.
     bool WriteOut(int64_t from, int64_t to);
     void Declare(int64_t bytes);
     void SyncFolder();
 
-    const int fd_;
-    const std::string folder_;
+    // Set by Begin, before the thread starts; only the thread uses them.
+    int fd_ = -1;
+    std::string folder_;
     const size_t capacity_;
     std::unique_ptr<char[]> ring_;
 

@@ -33,11 +33,13 @@ constexpr int kFragmentRequest = 0x0020000E;
 // How long the capture thread sleeps when poll says nothing: some devices
 // have sound to read although poll never says so.
 constexpr int kCapturePollMs = 100;
-// How long a close waits for the writer to end the file, and header_update
-// for it to catch up; a card that stalls longer is left to the writer.
-constexpr auto kFinishWait = std::chrono::milliseconds(700);
-constexpr auto kFlushWait = std::chrono::milliseconds(250);
-constexpr auto kLeaveWait = std::chrono::milliseconds(900);
+// How long header_update waits for the writer to catch up, a close for it to
+// end the file, and the stream's end for a file still being ended: a card
+// that stalls longer is left to the writer. Together they keep leaving the
+// recorder within a second.
+constexpr auto kFlushWait = std::chrono::milliseconds(150);
+constexpr auto kFinishWait = std::chrono::milliseconds(450);
+constexpr auto kLeaveWait = std::chrono::milliseconds(400);
 // How long a close waits for a playback block in flight.
 constexpr auto kTransferWait = std::chrono::milliseconds(1000);
 
@@ -403,28 +405,14 @@ int CWavRecord::record_open(const char* path)
         ReleaseAfterFailure();
         return -2;
     }
-    wav_fd = sys::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (wav_fd < 0) {
-        LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
-        ReleaseAfterFailure();
-        return -2;
-    }
-    if (wav_header_write(wav_fd, kChannels, kRate, kBits, kStartFrames) != 0) {
-        RemoveUnfinished(path);
-        ReleaseAfterFailure();
-        return -2;
-    }
-    const std::string file(path);
-    const size_t slash = file.find_last_of('/');
-    writer_ =
-        RecordWriter::Start(wav_fd, slash == std::string::npos ? "." : file.substr(0, slash + 1));
+    // Capture starts before the file is made: a card that stalls the
+    // making must not cost the first second of sound.
+    writer_ = RecordWriter::Create();
     if (!writer_) {
         LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
-        RemoveUnfinished(path);
         ReleaseAfterFailure();
         return -2;
     }
-    byte_count = 0;
     {
         std::lock_guard<std::mutex> progress(progress_lock_);
         captured_ = 0;
@@ -432,8 +420,27 @@ int CWavRecord::record_open(const char* path)
         closing_ = false;
     }
     stop_capture_ = false;
-    mode_ = Mode::kRecording;
     capture_ = std::thread([this] { CaptureLoop(); });
+    wav_fd = sys::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (wav_fd < 0) {
+        LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
+        StopCapture(hold);
+        writer_.reset();
+        ReleaseAfterFailure();
+        return -2;
+    }
+    if (wav_header_write(wav_fd, kChannels, kRate, kBits, kStartFrames) != 0) {
+        StopCapture(hold);
+        writer_.reset();
+        RemoveUnfinished(path);
+        ReleaseAfterFailure();
+        return -2;
+    }
+    const std::string file(path);
+    const size_t slash = file.find_last_of('/');
+    writer_->Begin(wav_fd, slash == std::string::npos ? "." : file.substr(0, slash + 1));
+    byte_count = 0;
+    mode_ = Mode::kRecording;
     return 0;
 }
 

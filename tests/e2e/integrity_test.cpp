@@ -32,6 +32,7 @@ e2e::Wav OnlyRecording(const Handheld& handheld, const e2e::Run& run)
 struct StallCase {
     const char* name;
     long stall_at;
+    long stall_ms;
     long stop_at;
     long leave_at;
 };
@@ -47,10 +48,10 @@ TEST_P(StallTest, TheRecordingEndsWholeAndTheRecorderGoesOn)
 {
     const StallCase& c = GetParam();
     Handheld handheld;
-    // Records from about 350 ms; the stall holds the card for 2.5 s.
+    // Records from about 350 ms.
     const std::string scenario = Scenario()
                                      .Tap(300, "key down")
-                                     .At(c.stall_at, "card stall 2500")
+                                     .At(c.stall_at, "card stall " + std::to_string(c.stall_ms))
                                      .Tap(c.stop_at - 50, "key down")
                                      .Tap(c.leave_at, "key kp_plus")
                                      .At(12000, "quit")
@@ -72,11 +73,12 @@ TEST_P(StallTest, TheRecordingEndsWholeAndTheRecorderGoesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Card, StallTest,
-                         ::testing::Values(StallCase{"StopDuringAStall", 1500, 2500, 5000},
-                                           StallCase{"StallDuringTheStop", 2480, 2500, 5500},
-                                           StallCase{"StallLongBeforeTheStop", 800, 4500, 5000},
-                                           // Leaving waits for the card a moment.
-                                           StallCase{"LeaveDuringAStall", 1500, 2500, 3100}),
+                         ::testing::Values(StallCase{"StopDuringAStall", 1500, 2500, 2500, 5000},
+                                           StallCase{"StallDuringTheStop", 2480, 2500, 2500, 5500},
+                                           StallCase{"StallLongBeforeTheStop", 800, 2500, 4500,
+                                                     5000},
+                                           // Leaving waits a moment for the card.
+                                           StallCase{"LeaveDuringAStall", 1500, 1500, 2500, 2600}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The power goes while recording, in a stall or not: the process dies and

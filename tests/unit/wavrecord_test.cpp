@@ -738,6 +738,24 @@ TEST_F(WavRecordTest, StallingCardLosesNothingAndHoldsUpNoCall)
     EXPECT_NEAR((file.size() - 44) / 88200.0, recorded, 0.15);
 }
 
+// The card stalls the making of the file: capture has started already, and
+// the recording begins with the first frames the card captured.
+TEST_F(WavRecordTest, AStallWhileTheFileIsMadeCostsNoSound)
+{
+    const char* path = "/mnt/sd/music/rec/late.wav";
+    CWavRecord wav;
+    sim::sdcard::SetStall(1500, 0);
+    ASSERT_EQ(wav.record_open(path), 0);
+    ASSERT_TRUE(RecordFor(wav, 0.5));
+    wav.record_close();
+    EXPECT_EQ(card::Dsp().overruns, 0);
+    const Bytes file = ReadFile(path);
+    ASSERT_GT(file.size(), 44u + 2 * 88200u);
+    // The counter microphone starts at frame 0 when the DSP opens.
+    EXPECT_EQ(file[44] | file[45] << 8, 0);
+    EXPECT_TRUE(UnbrokenRun(file, 44));
+}
+
 // A sound server's OSS emulation: block size 0 until fragments are asked
 // for, sound in lumps, nothing at first, reads that come out short. The
 // recording still holds every frame.
