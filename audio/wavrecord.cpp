@@ -399,6 +399,10 @@ int CWavRecord::record_open(const char* path)
     SetDsp(oss::kDspStereo, 1);
     SetDsp(oss::kDspSetFmt, oss::kAfmtS16Le);
     SetDsp(oss::kDspSpeed, kRate);
+    // A sound server's emulation keeps what it captured before the settings
+    // took hold, in the open's 8-bit mono: it would start the recording
+    // with noise and shift every sample after it.
+    sys::ioctl(dsp_fd, oss::kDspReset, nullptr);
     block_size = BlockSize();
     if (!AllocateBlock(block_size)) {
         LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");

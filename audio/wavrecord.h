@@ -37,6 +37,7 @@ class RecordWriter;
 
 // OSS request words of the handheld.
 namespace oss {
+constexpr unsigned long kDspReset = 0x00005000;
 constexpr unsigned long kDspSync = 0x00005001;
 constexpr unsigned long kDspSpeed = 0xC0045002;
 constexpr unsigned long kDspStereo = 0xC0045003;

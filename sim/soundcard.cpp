@@ -176,6 +176,8 @@ public:
     {
         if (!capture_)
             speaker_.Start(speaker_path, format_);
+        if (capture_ && emulated_)
+            DeliverOpeningLump();
         thread_ = std::thread([this] { capture_ ? CaptureLoop() : PlaybackLoop(); });
     }
 
@@ -239,7 +241,10 @@ private:
             return;
         format_ = next;
         if (capture_) {
-            Drain(near_);
+            // An emulation keeps what it captured in the old format; only
+            // RESET throws it away.
+            if (!emulated_)
+                Drain(near_);
             epoch_ = Clock::now();
             epoch_frames_ = 0;
             ++generation_;
@@ -248,6 +253,7 @@ private:
     }
     void Deliver(const std::vector<unsigned char>& fragment);
     void DeliverLump(const std::vector<unsigned char>& lump);
+    void DeliverOpeningLump();
     void CaptureLoop();
     void EmulatedCaptureLoop();
     void PlaybackLoop();
@@ -315,6 +321,20 @@ void DspDevice::DeliverLump(const std::vector<unsigned char>& lump)
                      lump.begin() + static_cast<long>(at + size));
         Deliver(piece);
     }
+}
+
+// The server hands over what its source held when the stream was made, in
+// the format of that moment: the open's, before any setting. Done before the
+// open returns, as the server does.
+void DspDevice::DeliverOpeningLump()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    const Format opening = format_;
+    const uint64_t held = static_cast<uint64_t>(opening.rate) / 4;
+    std::vector<unsigned char> lump(held * opening.FrameBytes());
+    mic_.Fill(lump.data(), held, frame_number_, opening.channels, opening.afmt, opening.rate);
+    frame_number_ += held;
+    DeliverLump(lump);
 }
 
 void DspDevice::EmulatedCaptureLoop()

@@ -56,8 +56,11 @@ void SetBlockSize(int bytes);
 
 // What kind of OSS implementation answers, from the next open on: a native
 // driver (the default), or a sound server's OSS emulation as it behaves on
-// a PC: GETBLKSIZE answers 0 until SETFRAGMENT asked for fragments; capture
-// arrives in lumps every quarter second, the first after half a second, so
+// a PC: GETBLKSIZE answers 0 until SETFRAGMENT asked for fragments; at the
+// open it hands over a quarter second of sound in the opening format
+// (8-bit mono, 8000 Hz), which later settings do not throw away, only RESET
+// does; capture arrives in lumps every quarter second, the first after half
+// a second, so
 // poll seldom says there is something and reads come out short; and the
 // emulation keeps two fragments of 1 KB for the reader, dropping the rest of
 // each lump, unless SETFRAGMENT asked for more. A native driver keeps its
