@@ -26,10 +26,10 @@ constexpr int kBits = 16;
 // The start header declares no samples: none exist yet, and a recording cut
 // off before its first write must not claim any.
 constexpr uint32_t kStartFrames = 0;
-// Asked of the DSP before anything else: 32 fragments of 16 KB. A sound
+// Asked of the DSP before anything else: 128 fragments of 4 KB. A sound
 // server's OSS emulation otherwise keeps a buffer of a fragment or two and
 // drops nearly everything it captures; a driver takes it as a hint.
-constexpr int kFragmentRequest = 0x0020000E;
+constexpr int kFragmentRequest = 0x0080000C;
 // How long the capture thread sleeps when poll says nothing: some devices
 // have sound to read although poll never says so.
 constexpr int kCapturePollMs = 100;

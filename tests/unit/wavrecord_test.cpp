@@ -765,7 +765,7 @@ TEST_F(WavRecordTest, EmulatedOssCaptureLosesNothing)
     const char* path = "/mnt/sd/music/rec/emulated.wav";
     CWavRecord wav;
     ASSERT_EQ(wav.record_open(path), 0);
-    EXPECT_EQ(wav.fields().block_size, 16384);
+    EXPECT_EQ(wav.fields().block_size, 4096);
     const Clock::time_point start = Clock::now();
     ASSERT_TRUE(RecordFor(wav, 3.0));
     testing::internal::CaptureStdout();
