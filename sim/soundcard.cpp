@@ -197,6 +197,13 @@ public:
 
     int Ioctl(unsigned long request, void* arg);
 
+    void SetHung(bool hung)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        hung_ = hung;
+        changed_.notify_all();
+    }
+
     DspStatus Status()
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -279,6 +286,7 @@ private:
     long overruns_ = 0;
     long long moved_ = 0;
     bool playing_ = false;
+    bool hung_ = false;
     Clock::time_point play_end_{};
     Speaker speaker_;
     std::thread thread_;
@@ -425,7 +433,8 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
     std::unique_lock<std::mutex> hold(lock_);
     if (request == SNDCTL_DSP_SYNC) {
         if (!capture_)
-            changed_.wait(hold, [this] { return stopping_ || (!playing_ && Unread(far_) == 0); });
+            changed_.wait(
+                hold, [this] { return stopping_ || (!hung_ && !playing_ && Unread(far_) == 0); });
         return 0;
     }
     if (request == SNDCTL_DSP_RESET) {
@@ -489,6 +498,7 @@ struct Card {
     NodeState mixer_state = NodeState::kOk;
     int block = kDefaultBlock;
     bool emulated = false;
+    bool hung = false;
     bool mic_set = false;
     std::string mic;
     int levels[SOUND_MIXER_NRDEVICES];
@@ -568,6 +578,7 @@ int OpenDsp(Card& card, int flags)
     card.dsp =
         std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, card.emulated, mic);
     card.dsp_fd = near;
+    card.dsp->SetHung(card.hung);
     card.dsp->Start(SpeakerPath());
     return near;
 }
@@ -702,6 +713,15 @@ void SetBlockSize(int bytes)
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.lock);
     card.block = bytes > 0 ? bytes : kDefaultBlock;
+}
+
+void SetPlaybackHung(bool hung)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.hung = hung;
+    if (card.dsp)
+        card.dsp->SetHung(hung);
 }
 
 void SetEmulated(bool emulated)

@@ -54,6 +54,10 @@ void SetNodeState(Node node, NodeState state);
 // data in; 0 restores the default of 4096. Applies from the next open.
 void SetBlockSize(int bytes);
 
+// A playback device that hangs: SNDCTL_DSP_SYNC does not return until this
+// is cleared or the DSP is closed.
+void SetPlaybackHung(bool hung);
+
 // What kind of OSS implementation answers, from the next open on: a native
 // driver (the default), or a sound server's OSS emulation as it behaves on
 // a PC: GETBLKSIZE answers 0 until SETFRAGMENT asked for fragments; at the

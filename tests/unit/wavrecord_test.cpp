@@ -198,6 +198,7 @@ protected:
         card::SetBlockSize(0);
         card::SetMic("tone");
         card::SetEmulated(false);
+        card::SetPlaybackHung(false);
         sim::sdcard::SetStall(0, 0);
         Machine().SetCard(sim::CardState::kIn);
         Machine().SetCardFree(-1);
@@ -736,6 +737,38 @@ TEST_F(WavRecordTest, StallingCardLosesNothingAndHoldsUpNoCall)
     // All that was captured until the close: the recording's time, less
     // what the card had not handed over yet.
     EXPECT_NEAR((file.size() - 44) / 88200.0, recorded, 0.15);
+}
+
+// The sound card hangs in the middle of a block: a close from another thread
+// still returns within a second, and the worker, once the device lets go,
+// releases the devices and learns that the playback was closed.
+TEST_F(WavRecordTest, CloseReturnsWhileThePlaybackDeviceHangs)
+{
+    const char* song = "/mnt/sd/hang.wav";
+    WriteFile(song, MakeWav(2, 22050, 16, 88200));
+    CWavRecord wav;
+    card::SetPlaybackHung(true);
+    ASSERT_EQ(wav.play_open(song), 0);
+    std::atomic<int> last{1};
+    std::thread worker([&] {
+        int rc;
+        while ((rc = wav.dsp_write(wav.file_read())) >= 0) {
+        }
+        last = rc;
+    });
+    // The first block reached the device, whose sync now hangs.
+    const Clock::time_point start = Clock::now();
+    while (card::Dsp().moved == 0 && Since(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const Clock::time_point close = Clock::now();
+    wav.play_close();
+    EXPECT_LT(Since(close), 1.2);
+    EXPECT_EQ(wav.fields().dsp_fd, -1);
+    EXPECT_EQ(last.load(), 1);
+    card::SetPlaybackHung(false);
+    worker.join();
+    EXPECT_EQ(last.load(), -2);
+    ExpectIdle(wav);
 }
 
 // The card stalls the making of the file: capture has started already, and
