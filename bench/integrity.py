@@ -99,7 +99,9 @@ def check_file(path, recorded_seconds=None):
     samples = struct.unpack(f"<{len(data) // 2}h", data)
     for i in range(0, len(samples) - 2, 2):
         if samples[i] != samples[i + 1] or (samples[i + 2] - samples[i]) % 65536 != 1:
-            faults.append(f"counter breaks at frame {i // 2}")
+            step = (samples[i + 2] - samples[i]) % 65536
+            faults.append(f"counter breaks at frame {i // 2} ({i // 2 / RATE:.2f} s): "
+                          f"the next frame is {step} on, not 1")
             break
     seconds = frames / RATE
     if recorded_seconds is not None and recorded_seconds - seconds > 1.0:
@@ -129,6 +131,9 @@ def run_stall(args):
         print(f"  {os.path.basename(path)}: {seconds:.2f} s declared, recorded "
               f"{(stop - start) if start and stop else float('nan'):.2f} s, header exact: {exact}, "
               f"faults: {faults or 'none'}")
+        if faults:
+            print(f"  kept for a look: {rec.root}")
+            return
     rec.remove()
 
 
