@@ -113,12 +113,39 @@ def tap(at, key="down"):
     return f"{at} key down {key}\n{at + 50} key up {key}\n"
 
 
+class Hiccups:
+    """Times at which this process, sleeping 20 ms at a time, woke more than
+    0.3 s late: the machine itself stood still, for every program on it."""
+
+    def __init__(self):
+        self.seen = []
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+        self.thread.start()
+
+    def _watch(self):
+        start = time.monotonic()
+        while not self.stop.is_set():
+            before = time.monotonic()
+            time.sleep(0.02)
+            late = time.monotonic() - before - 0.02
+            if late > 0.3:
+                self.seen.append((before - start, late))
+
+    def report(self):
+        self.stop.set()
+        self.thread.join()
+        return ", ".join(f"{at:.1f} s ({late:.2f} s late)" for at, late in self.seen) or "none"
+
+
 def run_stall(args):
     length = int(args.minutes * 60 * 1000)
     scenario = ("0 card stall 2000 every 10000\n" + tap(300) + tap(300 + length) +
                 f"{length + 8000} quit\n")
+    hiccups = Hiccups()
     rec = Recorder(args.build, scenario)
     rec.finish(timeout=length / 1000 + 60)
+    print(f"the machine stood still at: {hiccups.report()}")
     start = rec.start_time()
     stop = next((at for at, line in rec.lines if "Pressed stop button" in line), None)
     files = rec.recordings()
@@ -140,9 +167,11 @@ def run_stall(args):
 def run_cpu(args):
     phase = args.seconds * 1000
     scenario = tap(1000) + tap(1000 + phase) + f"{phase + 4000} quit\n"
-    for name, build in (("baseline", args.baseline), ("this build", args.build)):
-        shares = []
-        for _ in range(args.repeat):
+    builds = (("baseline", args.baseline), ("this build", args.build))
+    shares = {name: [] for name, _ in builds}
+    # Taken in turns, so a change in what else the machine does falls on both.
+    for _ in range(args.repeat):
+        for name, build in builds:
             rec = Recorder(build, scenario)
             rec.started.wait(timeout=30)
             time.sleep(2)
@@ -151,9 +180,10 @@ def run_cpu(args):
             b, tb = cpu_seconds(rec.process.pid), time.monotonic()
             rec.finish(timeout=60)
             rec.remove()
-            shares.append(100 * (b - a) / (tb - ta))
-        print(f"cpu {name:10s}: " + ", ".join(f"{s:.2f} %" for s in shares) +
-              f" of one core while recording (mean {sum(shares) / len(shares):.2f} %)")
+            shares[name].append(100 * (b - a) / (tb - ta))
+    for name, values in shares.items():
+        print(f"cpu {name:10s}: " + ", ".join(f"{v:.2f} %" for v in values) +
+              f" of one core while recording (mean {sum(values) / len(values):.2f} %)")
 
 
 def run_interrupted(args, how):
