@@ -118,10 +118,11 @@ TEST_P(StressTest, EndsCleanlyWithEveryRecordingWhole)
         EXPECT_EQ(started.count(path), 1u) << path << " was never started";
     for (const std::string& path : started)
         EXPECT_TRUE(on_card.count(path) || removed.count(path)) << path << " is lost\n" << run.out;
-    // The cycles did run. How many made a recording depends on how commands
-    // fall into the windows where a start is refused, and on the machine's
-    // load; a handful at least.
-    EXPECT_GE(started.size(), 4u) << run.out;
+    // The cycles did run: the first command finds the recorder idle, so a
+    // recording always starts. How many of the later commands find it idle
+    // again depends on the workers' pace against the scenario's clock, which
+    // no machine promises; a count above one would test the machine.
+    EXPECT_GE(started.size(), 1u) << run.out;
 
     int cut = 0;
     for (const std::string& path : on_card) {
