@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the project's scripts: installs the Debian packages the build
 # and the tests need, when any is missing (as root, or through sudo).
 
@@ -17,8 +18,28 @@ recorder_install_missing() {
     echo "Installing Debian packages:$missing"
     local as_root=""
     [ "$(id -u)" -eq 0 ] || as_root="sudo"
+    # shellcheck disable=SC2086
     $as_root apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -qq --no-install-recommends $missing
+}
+
+# The Debian packages an ARM build needs besides the PC's, for the variants
+# given (others are ignored): the cross compiler, the emulator the tests run
+# under, and mmdebstrap, which makes the sysroot unless RECORDER_SYSROOT
+# names one.
+recorder_cross_packages() {
+    local packages="" arm=""
+    for variant in "$@"; do
+        case "$variant" in
+        armel) packages="$packages g++-arm-linux-gnueabi" arm=1 ;;
+        armhf) packages="$packages g++-arm-linux-gnueabihf" arm=1 ;;
+        arm64) packages="$packages g++-aarch64-linux-gnu" arm=1 ;;
+        esac
+    done
+    [ -z "$arm" ] && return 0
+    packages="$packages qemu-user"
+    [ -n "${RECORDER_SYSROOT:-}" ] || packages="$packages mmdebstrap"
+    echo "$packages"
 }
 
 # Configures and builds one variant: recorder_build DIR "CMAKE OPTIONS" [TARGET...]
