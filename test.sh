@@ -35,23 +35,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$RECORDER_TOP/tests/tsan.supp"
 
 for variant in "${variants[@]}"; do
-    dir="build-$variant"
-    case "$variant" in
-    plain) dir=build options="-DRECORDER_SANITIZE=" ;;
-    asan) options="-DRECORDER_SANITIZE=address" ;;
-    tsan) options="-DRECORDER_SANITIZE=thread" ;;
-    *)
-        sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" "$variant")}
-        options="-DCMAKE_TOOLCHAIN_FILE=$RECORDER_TOP/cmake/$variant.cmake -DCMAKE_SYSROOT=$sysroot"
-        # What was found in another sysroot stays in the cache: start afresh.
-        cache="$RECORDER_TOP/$dir/CMakeCache.txt"
-        if [ -f "$cache" ] && ! grep -qx "CMAKE_SYSROOT:[A-Z]*=$sysroot" "$cache"; then
-            rm -rf "${RECORDER_TOP:?}/$dir"
-        fi
-        ;;
-    esac
     echo "=== $variant"
-    recorder_build "$RECORDER_TOP/$dir" "$options"
-    (cd "$RECORDER_TOP/$dir" && ctest --output-on-failure -j 2 --timeout 300)
+    recorder_build_variant "$variant"
+    (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300)
 done
 echo "All tests passed: ${variants[*]}"

@@ -38,5 +38,8 @@ set(ENV{PKG_CONFIG_LIBDIR}
 set(ENV{PKG_CONFIG_PATH} "")
 
 # How the build runs what it made: test discovery, the tests, and the
-# programs the tests start (see tests/CMakeLists.txt).
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${RECORDER_QEMU} -L "${CMAKE_SYSROOT}" ${RECORDER_QEMU_OPTIONS})
+# programs the tests start (see tests/CMakeLists.txt). RECORDER_EMULATOR is
+# the emulator alone, for a program that finds its libraries in a root of
+# its own.
+set(RECORDER_EMULATOR qemu-${RECORDER_QEMU} ${RECORDER_QEMU_OPTIONS})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${RECORDER_EMULATOR} -L "${CMAKE_SYSROOT}")
