@@ -32,7 +32,7 @@ language=ko_KR.utf8
 cmake --install "$build" --strip --prefix "$root/app" >/dev/null
 
 # The settings are a pipe that this script fills: the program's open of them
-# is the sign that SDL is up and the images are being loaded.
+# is the sign that SDL is up and the skin loaded.
 settings="$root/mnt/ubifs/usr/orvo/common.ini"
 mv "$settings" "$work/common.ini"
 mkfifo "$settings"
