@@ -18,7 +18,7 @@ esac
 suite=bookworm
 packages="libc6-dev,libstdc++6,libgcc-s1,libsdl1.2-dev,libsdl-image1.2-dev,libsdl-ttf2.0-dev,\
 libinih-dev,libpng-dev,libgtest-dev"
-cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/recorder-sysroots}
+cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/recorder-sysroots}
 sysroot="$cache/$arch"
 stamp="$suite $packages"
 
