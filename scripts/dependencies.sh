@@ -25,8 +25,9 @@ recorder_install_missing() {
 
 # The Debian packages an ARM build needs besides the PC's, for the variants
 # given (others are ignored): the cross compiler, the emulator the tests run
-# under, mount for the throwaway root the installed program is tried in, and
-# mmdebstrap, which makes the sysroot unless RECORDER_SYSROOT names one.
+# under, mount and inotify-tools for the throwaway root the installed program
+# is tried in, and mmdebstrap, which makes the sysroot unless RECORDER_SYSROOT
+# names one.
 recorder_cross_packages() {
     local packages="" arm=""
     for variant in "$@"; do
@@ -37,7 +38,7 @@ recorder_cross_packages() {
         esac
     done
     [ -z "$arm" ] && return 0
-    packages="$packages qemu-user mount"
+    packages="$packages qemu-user mount inotify-tools"
     [ -n "${RECORDER_SYSROOT:-}" ] || packages="$packages mmdebstrap"
     echo "$packages"
 }

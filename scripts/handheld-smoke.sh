@@ -18,6 +18,10 @@ build=$1 sysroot=$2 handheld_root=$3
 shift 3
 emulator=$(type -P "$1")
 shift
+if ! command -v inotifywait >/dev/null; then
+    echo "inotifywait (Debian's inotify-tools) is missing" >&2
+    exit 1
+fi
 if ! unshare --user --map-root-user --mount true 2>/dev/null; then
     echo "skipped: this machine gives no user and mount namespace for a throwaway root"
     exit 77
@@ -31,11 +35,18 @@ language=ko_KR.utf8
 # Anywhere will do: the program only needs res/ in its working directory.
 cmake --install "$build" --strip --prefix "$root/app" >/dev/null
 
-# The settings are a pipe that this script fills: the program's open of them
-# is the sign that SDL is up and the skin loaded.
-settings="$root/mnt/ubifs/usr/orvo/common.ini"
-mv "$settings" "$work/common.ini"
-mkfifo "$settings"
+# The program opens its font last of all it loads at the start: that open is
+# the sign that it is up.
+font="$root/usr/orvo/HYUni_ZEM_B.ttf"
+if [ ! -f "$font" ]; then
+    echo "the root holds no font at /usr/orvo/HYUni_ZEM_B.ttf" >&2
+    exit 1
+fi
+mkfifo "$work/watch"
+inotifywait --timeout 60 --event open "$font" >"$work/watch" 2>&1 &
+watcher=$!
+exec {watch}<"$work/watch"
+while IFS= read -r -t 60 line <&"$watch" && [ "$line" != "Watches established." ]; do :; done
 
 # Inside the root: the target's libraries where its dynamic loader looks, and
 # the emulator, a program of the PC, with the PC's libraries beside it.
@@ -68,15 +79,13 @@ env -i --default-signal=INT PATH=/usr/sbin:/usr/bin:/sbin:/bin \
     SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy \
     timeout --signal=KILL 60 unshare --user --map-root-user --mount bash "$enter" >"$work/log" 2>&1 &
 pid=$!
-timeout 60 cp "$work/common.ini" "$settings" &
-feeder=$!
-# Whichever comes first: the program reads its settings, or it ends.
-fed=0
-wait -n -p first "$feeder" "$pid" && fed=1
-if [ "$first" = "$feeder" ] && [ "$fed" = 1 ]; then
+# Whichever comes first: the program opens its font, or it ends.
+opened=0
+wait -n -p first "$watcher" "$pid" && opened=1
+if [ "$first" = "$watcher" ] && [ "$opened" = 1 ]; then
     kill -INT "$pid"
 else
-    kill "$feeder" 2>/dev/null || true
+    kill "$watcher" 2>/dev/null || true
 fi
 status=0
 wait "$pid" || status=$?
