@@ -16,6 +16,9 @@ export HANDHELD_ROOT="$root"
 cd "$RECORDER_TOP"
 
 if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != "--demo" ]; then
+    # Without a sound card SDL's sound drivers fill the terminal with the
+    # errors of ALSA's probe; the speaker is still in sim/speaker.wav.
+    [ -e /dev/snd ] || export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
     echo "The recorder runs in a window; F1 pulls or inserts the SD card, F2 write-protects it,"
     echo "F3 flips HOLD, F4 steps the battery level. The handheld's root is $root."
     exec ./build/recorder

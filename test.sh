@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Builds the recorder three ways (plain, with AddressSanitizer and UBSan, with
-# ThreadSanitizer) and runs the whole test suite on each.
-#   ./test.sh           all three
-#   ./test.sh plain     one of them: plain, asan or tsan
+# Builds the recorder several ways and runs the whole test suite on each: on
+# the PC plain, with AddressSanitizer and UBSan, with ThreadSanitizer, and
+# cross-built for the handheld's ARM processor, run under qemu-user.
+#   ./test.sh                    plain, asan, tsan and armel
+#   ./test.sh plain|asan|tsan    one PC build
+#   ./test.sh armel|armhf|arm64  one ARM build (armel: ARMv5TE, the handheld's class)
+# An ARM build uses the sysroot scripts/sysroot.sh makes from Debian's
+# packages, or the one in RECORDER_SYSROOT (a vendor's, for one ARM variant).
 set -euo pipefail
 RECORDER_TOP=$(cd "$(dirname "$0")" && pwd)
 . "$RECORDER_TOP/scripts/dependencies.sh"
-recorder_install_missing
 
-variants=("${@:-plain asan tsan}")
+variants=("${@:-plain asan tsan armel}")
 read -r -a variants <<<"${variants[*]}"
+arm_variants=0
+for variant in "${variants[@]}"; do
+    case "$variant" in
+    plain | asan | tsan) ;;
+    armel | armhf | arm64) arm_variants=$((arm_variants + 1)) ;;
+    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64)" >&2; exit 2 ;;
+    esac
+done
+if [ -n "${RECORDER_SYSROOT:-}" ] && [ "$arm_variants" -gt 1 ]; then
+    echo "RECORDER_SYSROOT is one architecture's sysroot: give one ARM variant with it" >&2
+    exit 2
+fi
+read -r -a cross_packages <<<"$(recorder_cross_packages "${variants[@]}")"
+recorder_install_missing "${cross_packages[@]}"
+
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy TZ=UTC
 # A sanitizer's report fails the test that caused it.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -17,14 +35,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$RECORDER_TOP/tests/tsan.supp"
 
 for variant in "${variants[@]}"; do
-    case "$variant" in
-    plain) dir=build sanitize="" ;;
-    asan) dir=build-asan sanitize=address ;;
-    tsan) dir=build-tsan sanitize=thread ;;
-    *) echo "unknown variant $variant (plain, asan, tsan)" >&2; exit 2 ;;
-    esac
     echo "=== $variant"
-    recorder_build "$RECORDER_TOP/$dir" "-DRECORDER_SANITIZE=$sanitize"
-    (cd "$RECORDER_TOP/$dir" && ctest --output-on-failure -j 2 --timeout 300)
+    recorder_build_variant "$variant"
+    (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300)
 done
 echo "All tests passed: ${variants[*]}"

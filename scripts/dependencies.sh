@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the project's scripts: installs the Debian packages the build
 # and the tests need, when any is missing (as root, or through sudo).
 
@@ -17,11 +18,58 @@ recorder_install_missing() {
     echo "Installing Debian packages:$missing"
     local as_root=""
     [ "$(id -u)" -eq 0 ] || as_root="sudo"
+    # shellcheck disable=SC2086
     $as_root apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -qq --no-install-recommends $missing
 }
 
-# Configures and builds one variant: recorder_build DIR "CMAKE OPTIONS" [TARGET...]
+# The Debian packages an ARM build needs besides the PC's, for the variants
+# given (others are ignored): the cross compiler, the emulator the tests run
+# under, mount and inotify-tools for the throwaway root the installed program
+# is tried in, and mmdebstrap, which makes the sysroot unless RECORDER_SYSROOT
+# names one.
+recorder_cross_packages() {
+    local packages="" arm=""
+    for variant in "$@"; do
+        case "$variant" in
+        armel) packages="$packages g++-arm-linux-gnueabi" arm=1 ;;
+        armhf) packages="$packages g++-arm-linux-gnueabihf" arm=1 ;;
+        arm64) packages="$packages g++-aarch64-linux-gnu" arm=1 ;;
+        esac
+    done
+    [ -z "$arm" ] && return 0
+    packages="$packages qemu-user mount inotify-tools"
+    [ -n "${RECORDER_SYSROOT:-}" ] || packages="$packages mmdebstrap"
+    echo "$packages"
+}
+
+# Configures and builds one variant of the test suite, or of the handheld's
+# package: recorder_build_variant VARIANT [TARGET...], where VARIANT is plain,
+# asan, tsan, armel, armhf or arm64. Sets RECORDER_BUILD_DIR.
+recorder_build_variant() {
+    local variant="$1" options=""
+    shift
+    RECORDER_BUILD_DIR="$RECORDER_TOP/build-$variant"
+    case "$variant" in
+    plain) RECORDER_BUILD_DIR="$RECORDER_TOP/build" options="-DRECORDER_SANITIZE=" ;;
+    asan) options="-DRECORDER_SANITIZE=address" ;;
+    tsan) options="-DRECORDER_SANITIZE=thread" ;;
+    armel | armhf | arm64)
+        local sysroot
+        sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" "$variant")}
+        options="-DCMAKE_TOOLCHAIN_FILE=$RECORDER_TOP/cmake/$variant.cmake -DCMAKE_SYSROOT=$sysroot"
+        # What was found in another sysroot stays in the cache: start afresh.
+        local cache="$RECORDER_BUILD_DIR/CMakeCache.txt"
+        if [ -f "$cache" ] && ! grep -qx "CMAKE_SYSROOT:[A-Z]*=$sysroot" "$cache"; then
+            rm -rf "$RECORDER_BUILD_DIR"
+        fi
+        ;;
+    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64)" >&2; return 2 ;;
+    esac
+    recorder_build "$RECORDER_BUILD_DIR" "$options" "$@"
+}
+
+# Configures and builds one folder: recorder_build DIR "CMAKE OPTIONS" [TARGET...]
 recorder_build() {
     local dir="$1" options="$2"
     shift 2

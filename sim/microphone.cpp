@@ -97,10 +97,17 @@ int16_t Microphone::Sample(uint64_t frame, int channel, int rate) const
         return static_cast<int16_t>(std::lround(kToneLevel * std::sin(2.0 * M_PI * phase)));
     }
     case Kind::kFile: {
-        // Nearest frame of the file at the card's rate, looped.
+        // Nearest frame of the file at the card's rate, looped:
+        // frame * file_rate / rate, modulo the file's length. That product
+        // outgrows 64 bits, and 32-bit targets have no wider integer, so the
+        // frame is split into whole seconds of the card and the frames left
+        // over. Every term stays within 64 bits for files under 2^32 frames.
         const uint64_t frames = samples_.size() / file_channels_;
+        const uint64_t seconds = frame / static_cast<uint64_t>(rate);
+        const uint64_t rest = frame % static_cast<uint64_t>(rate);
         const uint64_t source =
-            static_cast<uint64_t>(static_cast<unsigned __int128>(frame) * file_rate_ / rate) %
+            ((seconds % frames) * (static_cast<uint64_t>(file_rate_) % frames) +
+             rest * static_cast<uint64_t>(file_rate_) / static_cast<uint64_t>(rate)) %
             frames;
         const int c = channel < file_channels_ ? channel : file_channels_ - 1;
         return samples_[source * file_channels_ + c];

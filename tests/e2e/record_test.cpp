@@ -266,10 +266,16 @@ TEST(Recording, RecordingsStartedInTheSameSecondAreAllKept)
         Handheld handheld;
         const e2e::Run run = handheld.Start(scenario.Text(), 20, kCounterMic);
         std::vector<std::string> started;
-        for (const std::string& message : run.Messages())
+        // A recording stopped before its first block leaves no file, and the
+        // next start may take its name: such a run proves nothing either.
+        bool emptied = false;
+        for (const std::string& message : run.Messages()) {
             if (message.rfind(head, 0) == 0)
                 started.push_back(message.substr(head.size(), message.size() - head.size() - 4));
+            emptied = emptied || message.rfind("unlink file(", 0) == 0;
+        }
         const bool refused =
+            emptied ||
             run.Count("OnRecordStart skip(3)...") + run.Count("OnRecordStart Skip(4)...") > 0;
         if (refused && attempt < 3)
             continue;

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -75,15 +76,14 @@ Plan MakePlan(unsigned seed)
     return plan;
 }
 
-std::set<std::string> PathsAfter(const std::vector<std::string>& messages, const std::string& head,
-                                 const std::string& tail)
+// The path in a log message "<head><path><tail>", or nothing.
+std::optional<std::string> PathIn(const std::string& message, const std::string& head,
+                                  const std::string& tail)
 {
-    std::set<std::string> paths;
-    for (const std::string& message : messages)
-        if (message.size() > head.size() + tail.size() && message.rfind(head, 0) == 0 &&
-            message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
-            paths.insert(message.substr(head.size(), message.size() - head.size() - tail.size()));
-    return paths;
+    if (message.size() <= head.size() + tail.size() || message.rfind(head, 0) != 0 ||
+        message.compare(message.size() - tail.size(), tail.size(), tail) != 0)
+        return std::nullopt;
+    return message.substr(head.size(), message.size() - head.size() - tail.size());
 }
 
 class StressTest : public ::testing::TestWithParam<unsigned> {};
@@ -100,17 +100,23 @@ TEST_P(StressTest, EndsCleanlyWithEveryRecordingWhole)
     EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
 
     // Every recording started is on the card, none replaced by another,
-    // unless the log says its file was removed (a start refused for a
-    // missing card removes the file named last; on the pulled card that
-    // removal fails, and the file stays).
+    // unless the log says its file was removed (a recording with no sound, or
+    // a start refused for a missing card; on the pulled card that removal
+    // fails, and the file stays). A removed file's name is free again.
     const std::vector<std::string> messages = run.Messages();
-    const std::set<std::string> started = PathsAfter(messages, "(Record) RecordStart(", ")...");
-    const std::set<std::string> removed = PathsAfter(messages, "unlink file(", ")");
-    EXPECT_EQ(started.size(),
-              static_cast<size_t>(std::count_if(
-                  messages.begin(), messages.end(),
-                  [](const std::string& m) { return m.rfind("(Record) RecordStart(", 0) == 0; })))
-        << "a name was used twice";
+    std::set<std::string> started;
+    std::set<std::string> removed;
+    std::set<std::string> named;  // started and not removed since
+    for (const std::string& message : messages) {
+        if (const auto path = PathIn(message, "(Record) RecordStart(", ")...")) {
+            EXPECT_EQ(named.count(*path), 0u) << *path << " was named twice\n" << run.out;
+            named.insert(*path);
+            started.insert(*path);
+        } else if (const auto path = PathIn(message, "unlink file(", ")")) {
+            named.erase(*path);
+            removed.insert(*path);
+        }
+    }
     std::set<std::string> on_card;
     for (const std::string& name : handheld.List(e2e::kRecordFolder))
         on_card.insert(std::string(e2e::kRecordFolder) + "/" + name);
@@ -118,10 +124,11 @@ TEST_P(StressTest, EndsCleanlyWithEveryRecordingWhole)
         EXPECT_EQ(started.count(path), 1u) << path << " was never started";
     for (const std::string& path : started)
         EXPECT_TRUE(on_card.count(path) || removed.count(path)) << path << " is lost\n" << run.out;
-    // The cycles did run. How many made a recording depends on how commands
-    // fall into the windows where a start is refused, and on the machine's
-    // load; a handful at least.
-    EXPECT_GE(started.size(), 4u) << run.out;
+    // The cycles did run: the first command finds the recorder idle, so a
+    // recording always starts. How many of the later commands find it idle
+    // again depends on the workers' pace against the scenario's clock, which
+    // no machine promises; a count above one would test the machine.
+    EXPECT_GE(started.size(), 1u) << run.out;
 
     int cut = 0;
     for (const std::string& path : on_card) {
