@@ -523,6 +523,12 @@ void CWavRecord::CaptureLoop()
 
 // ---- Transfers ----
 
+int64_t CWavRecord::captured_bytes() const
+{
+    std::lock_guard<std::mutex> progress(progress_lock_);
+    return captured_;
+}
+
 int CWavRecord::dsp_wait(int timeout_ms)
 {
     {

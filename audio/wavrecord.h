@@ -87,6 +87,10 @@ public:
     // when none came. file_write: 0, or -2 with no file or once a write to
     // the file failed or fell short.
     int record_open(const char* path);
+    // The sound bytes the last recording took in from the card, every one of
+    // which its file gets, even when the card is still catching up after
+    // the close; kept until the next record_open.
+    int64_t captured_bytes() const;
     int dsp_wait(int timeout_ms);
     int dsp_read();
     int file_write(int len);
@@ -156,7 +160,7 @@ private:
     std::atomic<bool> stop_capture_{false};
     bool capture_joining_ = false;
     std::condition_variable capture_joined_;
-    std::mutex progress_lock_;
+    mutable std::mutex progress_lock_;
     std::condition_variable progress_;
     int64_t captured_ = 0;  // bytes the capture thread took in
     int64_t taken_ = 0;     // of them, handed to the worker by dsp_read

@@ -94,11 +94,11 @@ void NameNewRecording(char* path, size_t size)
     }
 }
 
-void ForgetEmptyRecording(char* path)
+void ForgetEmptyRecording(char* path, long long captured_bytes)
 {
     struct stat st;
-    if (!path[0] || sys::lstat(path, &st) != 0 || (st.st_mode & kTypeMask) != kTypeRegular ||
-        st.st_size > kHeaderBytes)
+    if (captured_bytes > 0 || !path[0] || sys::lstat(path, &st) != 0 ||
+        (st.st_mode & kTypeMask) != kTypeRegular || st.st_size > kHeaderBytes)
         return;
     LogMessage(kUnit, __LINE__, "unlink file(%s)\n", path);
     sys::unlink(path);

@@ -17,5 +17,7 @@ bool MakeRecordFolder();
 void NameNewRecording(char* path, size_t size);
 
 // A recording that ended with no sound leaves no file and is no play target:
-// a file of no more than its header is removed and the path emptied.
-void ForgetEmptyRecording(char* path);
+// when the audio stream took in no sound at all, a file of no more than its
+// header is removed and the path emptied. (The file's size alone would not
+// do: a stalled card may still be catching up with sound it will get.)
+void ForgetEmptyRecording(char* path, long long captured_bytes);

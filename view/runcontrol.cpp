@@ -246,7 +246,7 @@ RunControl::Reaped RunControl::ReapWorkers(bool record, bool play)
     view_.stop_request = false;
     SetState(RunState::kIdle);
     if (reaped.kind == RunKind::kRecord)
-        ForgetEmptyRecording(view_.file_path);
+        ForgetEmptyRecording(view_.file_path, view_.wav ? view_.wav->captured_bytes() : 0);
     return reaped;
 }
 

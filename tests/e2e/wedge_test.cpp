@@ -303,4 +303,28 @@ TEST(Wedge, MissingImageSendsTheRecorderBackToTheMenu)
     }
 }
 
+// A card that stalls once the file is made, before its first sound reaches
+// it: when the stop comes the file is still only its header, while the
+// audio stream holds the sound it will get. That recording is not empty and
+// must not be removed.
+TEST(Wedge, ARecordingHeldUpByAStalledCardIsNotTakenForAnEmptyOne)
+{
+    Handheld handheld;
+    const std::string scenario = Scenario()
+                                     .At(320, "card stall 2500")
+                                     .Tap(200, "key down")
+                                     .Tap(1200, "key down")
+                                     .Tap(5000, "key tab")
+                                     .Text();
+    const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
+    ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
+    EXPECT_EQ(run.out.find("unlink file("), std::string::npos) << run.out;
+    const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
+    ASSERT_EQ(names.size(), 1u) << run.out;
+    const e2e::Wav wav =
+        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
+    EXPECT_TRUE(e2e::IsCounterRecording(wav));
+    EXPECT_TRUE(e2e::Lasts(wav, 1.0, 0.3));
+}
+
 }  // namespace
