@@ -3,10 +3,10 @@
 #include "app/logmessage.h"
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
-#include "platform/sys.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
+#include "view/recordfiles.h"
 
 namespace {
 
@@ -177,12 +177,7 @@ void CRecorderView::OnRecordEvent(int code)
 {
     switch (code) {
     case EVT_RECORD_FAILED:
-        if (file_path[0]) {
-            LogMessage(kUnit, __LINE__, "unlink file(%s)\n", file_path);
-            sys::unlink(file_path);
-            sys::sync();
-            file_path[0] = '\0';
-        }
+        RemoveRecording(file_path);
         break;
     case EVT_RECORD_EXIT:
         LogMessage(kUnit, __LINE__, "(Record) Exit to mainApp...\n");

@@ -100,6 +100,13 @@ void ForgetEmptyRecording(char* path, long long captured_bytes)
     if (captured_bytes > 0 || !path[0] || sys::lstat(path, &st) != 0 ||
         (st.st_mode & kTypeMask) != kTypeRegular || st.st_size > kHeaderBytes)
         return;
+    RemoveRecording(path);
+}
+
+void RemoveRecording(char* path)
+{
+    if (!path[0])
+        return;
     LogMessage(kUnit, __LINE__, "unlink file(%s)\n", path);
     sys::unlink(path);
     sys::sync();

@@ -16,6 +16,10 @@ bool MakeRecordFolder();
 // time until it is free.
 void NameNewRecording(char* path, size_t size);
 
+// Removes a recording from the card and empties the path that named it
+// (nothing when the path is empty).
+void RemoveRecording(char* path);
+
 // A recording that ended with no sound leaves no file and is no play target:
 // when the audio stream took in no sound at all, a file of no more than its
 // header is removed and the path emptied. (The file's size alone would not

@@ -184,7 +184,6 @@ bool RunControl::Start(RunKind kind)
     // Requests belong to the run they were made in.
     view_.stop_request = false;
     view_.exit_request = false;
-    kind_ = kind;
     outcome_shown_ = false;
     worker_running_ = true;
     const bool record = kind == RunKind::kRecord;

@@ -102,7 +102,6 @@ private:
 
     CRecorderView& view_;
     std::atomic<RunState> state_{RunState::kIdle};
-    RunKind kind_ = RunKind::kRecord;
     // Cleared by the worker as its very last act.
     std::atomic<bool> worker_running_{false};
     // Written by the worker, read once it has been joined.

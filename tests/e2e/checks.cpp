@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tests/e2e/screen.h"
+
 namespace e2e {
 
 Scenario& Scenario::At(long at_ms, const std::string& command)
@@ -110,6 +112,12 @@ std::string RecordingName(time_t start)
             return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << name << " is not named from a time between "
                                          << RecordingName(from) << " and " << RecordingName(to);
+}
+
+int MessageOnShot(const Handheld& handheld, const std::string& shot)
+{
+    static const Image strip = MessageStrip();
+    return ShownMessage(ReadBmp(handheld.Path("/sim/" + shot)), strip);
 }
 
 }  // namespace e2e

@@ -54,6 +54,10 @@ std::string RecordingName(time_t start);
 // The file holds `seconds` of sound, give or take `slack`.
 ::testing::AssertionResult Lasts(const Wav& wav, double seconds, double slack);
 
+// Which message of the English strip the screenshot /sim/<shot> shows: 0 .. 6,
+// or -1 for none.
+int MessageOnShot(const Handheld& handheld, const std::string& shot);
+
 // A recording's name made from a clock reading between `from` and `to`.
 ::testing::AssertionResult NamedFromClock(const std::string& name, time_t from, time_t to);
 

@@ -21,12 +21,6 @@ using e2e::Scenario;
 
 const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
 
-int MessageOn(const Handheld& handheld, const std::string& shot)
-{
-    static const e2e::Image strip = e2e::MessageStrip();
-    return e2e::ShownMessage(e2e::ReadBmp(handheld.Path("/sim/" + shot)), strip);
-}
-
 // The second recording cannot open its sound device: message 0, its own new
 // file is deleted (it never held anything), the first recording stays.
 TEST(StartFailure, ARecordingWithoutItsSoundDeviceDeletesOnlyItsOwnFile)
@@ -43,7 +37,7 @@ TEST(StartFailure, ARecordingWithoutItsSoundDeviceDeletesOnlyItsOwnFile)
                                          .Text();
         const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
         ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-        EXPECT_EQ(MessageOn(handheld, "message.bmp"), 0);
+        EXPECT_EQ(e2e::MessageOnShot(handheld, "message.bmp"), 0);
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_EQ(names.size(), 1u) << run.out;
         const std::string first = std::string(e2e::kRecordFolder) + "/" + names[0];
@@ -78,8 +72,8 @@ TEST(StartFailure, APlaybackWithoutItsSoundDeviceShowsMessage1AndLeaves)
             .At(3200, "shot message.bmp");
         const e2e::Run run = handheld.Start(scenario.Text(), 20, kCounterMic);
         ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-        EXPECT_EQ(MessageOn(handheld, "before.bmp"), notice ? 4 : -1);
-        EXPECT_EQ(MessageOn(handheld, "message.bmp"), 1);
+        EXPECT_EQ(e2e::MessageOnShot(handheld, "before.bmp"), notice ? 4 : -1);
+        EXPECT_EQ(e2e::MessageOnShot(handheld, "message.bmp"), 1);
         EXPECT_EQ(run.Count("(Play) PlayStart..."), 0) << run.out;
         // The message ran its time before the recorder left: 3 to 4 s, as
         // its one-second ticks fall, from about 2.6 s.
@@ -105,7 +99,7 @@ TEST(StartFailure, WithoutTheGpioDriverTheCardIsNotWatched)
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
     EXPECT_EQ(run.Count("GPIO_DEV open failed."), 1) << run.out;
     EXPECT_EQ(run.Count("No SD card & exit to mainApp !!..."), 0) << run.out;
-    EXPECT_EQ(MessageOn(handheld, "out.bmp"), -1);
+    EXPECT_EQ(e2e::MessageOnShot(handheld, "out.bmp"), -1);
     EXPECT_EQ(run.Count("(Record) RecordStop..."), 1) << run.out;
     EXPECT_EQ(handheld.List(e2e::kRecordFolder).size(), 1u);
 }
@@ -124,7 +118,7 @@ TEST(StartFailure, WithoutTheFontMessage5ThenTheRecorderWorks)
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
-    EXPECT_EQ(MessageOn(handheld, "message.bmp"), 5);
+    EXPECT_EQ(e2e::MessageOnShot(handheld, "message.bmp"), 5);
     EXPECT_EQ(run.Count("(Record) RecordStop..."), 1) << run.out;
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u);

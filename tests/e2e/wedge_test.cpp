@@ -26,12 +26,6 @@ using e2e::Scenario;
 
 const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
 
-int MessageOn(const Handheld& handheld, const std::string& shot)
-{
-    static const e2e::Image strip = e2e::MessageStrip();
-    return e2e::ShownMessage(e2e::ReadBmp(handheld.Path("/sim/" + shot)), strip);
-}
-
 // The screen is idle in `shot` as it was in idle.bmp: no message, the
 // buttons' idle faces, the counter at zero.
 ::testing::AssertionResult IdleAgain(const Handheld& handheld, const std::string& shot)
@@ -40,7 +34,7 @@ int MessageOn(const Handheld& handheld, const std::string& shot)
     const e2e::Image now = e2e::ReadBmp(handheld.Path("/sim/" + shot));
     if (idle.Empty() || now.Empty())
         return ::testing::AssertionFailure() << "no screenshot " << shot;
-    if (MessageOn(handheld, shot) != -1)
+    if (e2e::MessageOnShot(handheld, shot) != -1)
         return ::testing::AssertionFailure() << "a message is on in " << shot;
     if (!e2e::SameArea(idle, now, e2e::area::kButtons))
         return ::testing::AssertionFailure() << "the buttons are not idle in " << shot;
@@ -120,7 +114,7 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
             continue;
         EXPECT_EQ(MissingStartsInOrder(run.Messages(), c.logged), "") << run.out;
         if (c.message >= 0) {
-            EXPECT_EQ(MessageOn(handheld, "message.bmp"), c.message);
+            EXPECT_EQ(e2e::MessageOnShot(handheld, "message.bmp"), c.message);
         }
         if (c.check)
             c.check(handheld, run);
@@ -217,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr,
                   [](const Handheld& handheld, const e2e::Run&) {
                       // Message 3 has ended; the recording still shows its stop face.
-                      EXPECT_EQ(MessageOn(handheld, "during.bmp"), -1);
+                      EXPECT_EQ(e2e::MessageOnShot(handheld, "during.bmp"), -1);
                       EXPECT_FALSE(e2e::SameArea(e2e::ReadBmp(handheld.Path("/sim/idle.bmp")),
                                                  e2e::ReadBmp(handheld.Path("/sim/during.bmp")),
                                                  e2e::area::kRecordButton));
