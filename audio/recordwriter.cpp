@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 
+#include "app/logmessage.h"
 #include "audio/wavrecord.h"
 #include "platform/sys.h"
 
@@ -13,9 +14,6 @@ namespace {
 
 constexpr int kHeaderBytes = 44;
 constexpr int kFrameBytes = 4;
-// The largest size a header can declare and still be read back as positive
-// by this player: whole frames below 2^31.
-constexpr int64_t kMaxDeclared = 0x7FFFFFFF / kFrameBytes * kFrameBytes;
 
 // Writers whose file is not closed yet, for WaitAllClosed.
 std::mutex g_live_lock;
@@ -35,10 +33,16 @@ RecordWriter::RecordWriter(size_t buffer_bytes)
 {
 }
 
-void RecordWriter::Begin(int fd, const std::string& folder)
+void RecordWriter::Begin(int fd, const std::string& path, int64_t file_limit, NextPath next)
 {
     fd_ = fd;
-    folder_ = folder;
+    // Whole frames, and at least one: a file must hold sound to be a file.
+    file_limit_ = std::max<int64_t>(file_limit / kFrameBytes * kFrameBytes, kFrameBytes);
+    next_path_ = std::move(next);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        path_ = path;
+    }
     {
         std::lock_guard<std::mutex> hold(g_live_lock);
         ++g_live;
@@ -85,6 +89,12 @@ int64_t RecordWriter::Dropped() const
 {
     std::lock_guard<std::mutex> hold(lock_);
     return dropped_;
+}
+
+std::string RecordWriter::Path() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return path_;
 }
 
 bool RecordWriter::Failed() const
@@ -142,15 +152,15 @@ bool RecordWriter::WriteOut(int64_t from, int64_t to)
     return true;
 }
 
-// Rewrites the header for `bytes` of samples and goes back to their end.
+// Goes back to the end of the sound afterwards.
 void RecordWriter::Declare(int64_t bytes)
 {
-    const int64_t whole = std::min(bytes / kFrameBytes * kFrameBytes, kMaxDeclared);
+    const int64_t whole = bytes / kFrameBytes * kFrameBytes;
     if (sys::lseek(fd_, 0, SEEK_SET) == 0 &&
         CWavRecord::wav_header_write(fd_, 2, 22050, 16,
                                      static_cast<uint32_t>(whole / kFrameBytes)) == 0) {
         std::lock_guard<std::mutex> hold(lock_);
-        declared_ = whole;
+        declared_ = file_start_ + whole;
     }
     sys::lseek(fd_, kHeaderBytes + bytes, SEEK_SET);
 }
@@ -158,11 +168,51 @@ void RecordWriter::Declare(int64_t bytes)
 // A new file survives a power cut only once its folder's entry for it does.
 void RecordWriter::SyncFolder()
 {
-    const int dir = sys::open(folder_.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string path = Path();
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         sys::fdatasync(dir);
         sys::close(dir);
     }
+}
+
+void RecordWriter::EndFile(int64_t bytes)
+{
+    Declare(bytes);
+    sys::sync();
+    sys::close(fd_);
+    fd_ = -1;
+}
+
+bool RecordWriter::ContinueInNextFile()
+{
+    EndFile(file_limit_);
+    const std::string path = next_path_ ? next_path_() : std::string();
+    // Never over a file of the user's: the name was free a moment ago.
+    int fd = path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0 && CWavRecord::wav_header_write(fd, 2, 22050, 16, 0) != 0) {
+        sys::close(fd);
+        sys::unlink(path.c_str());
+        fd = -1;
+    }
+    if (fd < 0) {
+        LogMessage("wavrecord.cpp", __LINE__, "Can't go on in a new WAV file(%s).\n", path.c_str());
+        std::lock_guard<std::mutex> hold(lock_);
+        failed_ = true;
+        return false;
+    }
+    fd_ = fd;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        path_ = path;
+        file_start_ = written_;
+    }
+    LogMessage("wavrecord.cpp", __LINE__, "(Record) Go on in %s...\n", path.c_str());
+    sys::fdatasync(fd_);
+    SyncFolder();
+    return true;
 }
 
 void RecordWriter::Run()
@@ -182,22 +232,34 @@ void RecordWriter::Run()
         }
         if (finishing_ && written_ == queued_)
             break;
+        // The next file is made only once there is sound for it, so a
+        // recording never ends in a file that holds none.
+        if (written_ - file_start_ >= file_limit_) {
+            hold.unlock();
+            ContinueInNextFile();
+            hold.lock();
+            if (failed_) {
+                progress_.notify_all();
+                continue;
+            }
+        }
         const int64_t from = written_;
-        const int64_t to = queued_;
+        const int64_t to = std::min(queued_, file_start_ + file_limit_);
+        const int64_t start = file_start_;
         hold.unlock();
         WriteOut(from, to);
         // Synced first, declared after: the header never runs ahead of what
         // the card keeps, and the next sync makes it durable in turn.
         sys::fdatasync(fd_);
-        Declare(Written());
+        Declare(Written() - start);
         hold.lock();
         progress_.notify_all();
     }
     const int64_t written = written_;
+    const int64_t in_file = written_ - file_start_;
     hold.unlock();
-    Declare(written);
-    sys::sync();
-    sys::close(fd_);
+    if (fd_ >= 0)
+        EndFile(in_file);
     hold.lock();
     std::function<void(int64_t)> closed = std::move(on_closed_);
     hold.unlock();

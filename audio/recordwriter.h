@@ -14,6 +14,11 @@
 // Every call returns within the time it is given, whatever the card does: a
 // writer still blocked in the card when Finish gives up ends the file by
 // itself once the card answers.
+//
+// A file holds at most `file_limit` bytes of sound. Once it is full the
+// writer ends it with a true header and goes on, from the very next frame,
+// in a new file at the path the recording's owner names then; a recording of
+// any length is so a run of whole files whose samples join up.
 
 #include <chrono>
 #include <condition_variable>
@@ -32,14 +37,23 @@ public:
     static constexpr size_t kBufferBytes = 10 * kBytesPerSecond;
     // How much sound one write and one sync carry.
     static constexpr int64_t kRoundBytes = kBytesPerSecond / 4;
+    // The most sound one file takes: whole frames, and the whole file below
+    // 2 GiB, so every size field of its header reads as positive to any
+    // player and no 32-bit file offset overflows. About 6 h 45 min.
+    static constexpr int64_t kFileLimit = (0x7FFFFFFF - 44) / 4 * 4;
+
+    // The path of the file a recording goes on in once its file is full;
+    // empty when there is none (the recording then fails as on a full card).
+    using NextPath = std::function<std::string()>;
 
     // A writer whose buffer takes sound at once, before there is a file to
     // write it to. Null when the buffer cannot be had.
     static std::shared_ptr<RecordWriter> Create(size_t buffer_bytes = kBufferBytes);
-    // Takes over `fd`, a new WAV file that holds its 44-byte header, and
-    // starts writing; `folder` is the handheld path of the folder it was made
-    // in (its entry is made durable first). Once only.
-    void Begin(int fd, const std::string& folder);
+    // Takes over `fd`, the new WAV file at the handheld path `path` that
+    // holds its 44-byte header, and starts writing (the file's entry in its
+    // folder is made durable first). A file takes at most `file_limit` bytes
+    // of sound (whole frames); `next` names the file that follows. Once only.
+    void Begin(int fd, const std::string& path, int64_t file_limit, NextPath next);
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -48,8 +62,11 @@ public:
     // and counted; false then.
     bool Append(const char* data, size_t bytes);
 
-    // Sample bytes in the file so far (a short write counts what it wrote).
+    // Sample bytes in the recording's files so far (a short write counts
+    // what it wrote).
     int64_t Written() const;
+    // The file written now, or last.
+    std::string Path() const;
     // Bytes dropped because the buffer was full.
     int64_t Dropped() const;
     // A write to the file failed or fell short; nothing more is written.
@@ -74,23 +91,31 @@ private:
     void Run();
     // Writes queued bytes; false when the file refused them. Lock not held.
     bool WriteOut(int64_t from, int64_t to);
+    // Rewrites the header for `bytes` of sound in the file.
     void Declare(int64_t bytes);
     void SyncFolder();
+    // Ends the full file and goes on in the next; false when there is none.
+    bool ContinueInNextFile();
+    // Ends the file: what it holds durable under a true header, then closed.
+    void EndFile(int64_t bytes);
 
     // Set by Begin, before the thread starts; only the thread uses them.
     int fd_ = -1;
-    std::string folder_;
+    int64_t file_limit_ = kFileLimit;
+    NextPath next_path_;
     const size_t capacity_;
     std::unique_ptr<char[]> ring_;
 
     mutable std::mutex lock_;
     std::condition_variable work_;
     std::condition_variable progress_;
-    int64_t queued_ = 0;    // bytes ever appended
-    int64_t written_ = 0;   // of them, in the file
-    int64_t dropped_ = 0;   // did not fit
-    int64_t flush_to_ = 0;  // wanted in the file and declared
-    int64_t declared_ = 0;  // what the header in the file declares
+    int64_t queued_ = 0;      // bytes ever appended
+    int64_t written_ = 0;     // of them, in the file
+    int64_t dropped_ = 0;     // did not fit
+    int64_t flush_to_ = 0;    // wanted in the file and declared
+    int64_t file_start_ = 0;  // where in the sound the file begins
+    int64_t declared_ = 0;    // what the headers on the card declare
+    std::string path_;
     bool failed_ = false;
     bool finishing_ = false;
     bool closed_ = false;

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,7 +119,7 @@ long FindTag(const unsigned char* window, long got, const char* tag, long need)
 
 }  // namespace
 
-CWavRecord::CWavRecord()
+CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit)
 {
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -318,9 +319,16 @@ int CWavRecord::ParseWav(const char* path)
 {
     if (sys::access(path, R_OK) != 0)
         return -10;
-    const int fd = sys::open(path, O_RDONLY);
+    // Not blocking, and only a regular file: a FIFO or a device node on the
+    // card would otherwise hold the player until someone wrote to it.
+    const int fd = sys::open(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0)
         return -11;
+    struct stat st;
+    if (sys::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        sys::close(fd);
+        return -11;
+    }
     unsigned char window[kWindowBytes] = {};
     const long got = std::max<long>(sys::read(fd, window, sizeof window), 0);
     int code = 0;
@@ -386,6 +394,8 @@ int CWavRecord::record_open(const char* path)
         LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", dsp_fd);
         return -1;
     }
+    // Whatever happens now, the last recording is no longer the one made.
+    last_path_.clear();
     const int opened = OpenSoundcard(O_RDONLY | O_NONBLOCK);
     if (opened < 0) {
         LogCode(opened);
@@ -440,9 +450,8 @@ int CWavRecord::record_open(const char* path)
         ReleaseAfterFailure();
         return -2;
     }
-    const std::string file(path);
-    const size_t slash = file.find_last_of('/');
-    writer_->Begin(wav_fd, slash == std::string::npos ? "." : file.substr(0, slash + 1));
+    writer_->Begin(wav_fd, path, file_limit_, next_path_);
+    last_path_ = path;
     byte_count = 0;
     mode_ = Mode::kRecording;
     return 0;
@@ -522,6 +531,31 @@ void CWavRecord::CaptureLoop()
 }
 
 // ---- Transfers ----
+
+void CWavRecord::set_next_path(std::function<std::string()> next)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    next_path_ = std::move(next);
+}
+
+void CWavRecord::set_file_limit(int64_t sound_bytes)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    file_limit_ = sound_bytes;
+}
+
+std::string CWavRecord::recording_path() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    // A writer still at work may yet go on in another file.
+    if (writer_)
+        return writer_->Path();
+    if (last_path_.empty())
+        return last_path_;
+    if (const std::shared_ptr<RecordWriter> writer = last_writer_.lock())
+        return writer->Path();
+    return last_path_;
+}
 
 int64_t CWavRecord::captured_bytes() const
 {
@@ -660,12 +694,14 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, bool log_count
     std::function<void(int64_t)> closed;
     if (log_count) {
         closed = [](int64_t written) {
-            LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%ld\n",
-                       static_cast<long>(written));
+            // The count of a long recording outgrows a 32-bit long.
+            LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%lld\n",
+                       static_cast<long long>(written));
         };
     }
     writer->Finish(kFinishWait, std::move(closed));
     hold.lock();
+    last_path_ = writer->Path();
     byte_count = 0;
     CloseSoundcard();
     block_buf.reset();

@@ -29,8 +29,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class RecordWriter;
@@ -91,6 +93,15 @@ public:
     // which its file gets, even when the card is still catching up after
     // the close; kept until the next record_open.
     int64_t captured_bytes() const;
+    // A recording longer than one file can hold goes on in new files: at
+    // `next()`, the recording owner's name for a new recording at that
+    // moment. Without it a recording ends, failed, when its file is full.
+    // The size of a full file is lowered only by tests.
+    void set_next_path(std::function<std::string()> next);
+    void set_file_limit(int64_t sound_bytes);
+    // The file the last recording wrote last (the one to play); empty when
+    // no recording has been made.
+    std::string recording_path() const;
     int dsp_wait(int timeout_ms);
     int dsp_read();
     int file_write(int len);
@@ -108,7 +119,7 @@ public:
 
     // The stream's fields at one moment.
     struct Fields {
-        long byte_count;
+        int64_t byte_count;
         int dsp_fd;
         int mixer_fd;
         int data_offset;
@@ -157,6 +168,9 @@ private:
     std::thread capture_;
     std::shared_ptr<RecordWriter> writer_;
     std::weak_ptr<RecordWriter> last_writer_;
+    std::function<std::string()> next_path_;
+    int64_t file_limit_;
+    std::string last_path_;
     std::atomic<bool> stop_capture_{false};
     bool capture_joining_ = false;
     std::condition_variable capture_joined_;

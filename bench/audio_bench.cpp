@@ -7,6 +7,13 @@
 // the recorder itself spends), the CPU time of the whole process (adding the
 // simulated card's thread), the loop's passes and the card's overruns.
 // Uses HANDHELD_ROOT when set, else a temporary handheld root of its own.
+//
+// audio_bench --split [SECONDS] [FILE_SECONDS]: a recording of SECONDS (30)
+// of the counter microphone in files of FILE_SECONDS (12) of sound, named
+// as the recorder names them, while the card stalls 2 s every 10 s. Prints
+// each file with whether its header is true, whether the files' samples join
+// into one unbroken counter run, the frames captured against those on the
+// card, and the card's overruns; exits 1 when any of that is wrong.
 
 #include <ftw.h>
 #include <stdlib.h>
@@ -14,13 +21,22 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "audio/recordwriter.h"
 #include "audio/wavrecord.h"
+#include "platform/sys.h"
 #include "sim/handheld.h"
+#include "sim/sdcard.h"
 #include "sim/soundcard.h"
+#include "view/recordfiles.h"
 
 namespace {
 
@@ -83,13 +99,88 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
     return ::remove(path);
 }
 
+uint32_t Le32(const std::string& b, size_t at)
+{
+    const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(b[i])); };
+    return byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
+}
+
+uint16_t SampleAt(const std::string& data, size_t i)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(data[2 * i]) |
+                                 static_cast<uint8_t>(data[2 * i + 1]) << 8);
+}
+
+// A recording through files of `file_seconds`; 0 when every check held.
+int Split(double seconds, double file_seconds)
+{
+    sim::soundcard::SetMic("counter");
+    if (!MakeRecordFolder())
+        return 1;
+    std::vector<std::string> files(1);
+    char name[512];
+    NameNewRecording(name, sizeof name);
+    files[0] = name;
+    CWavRecord wav;
+    wav.set_file_limit(static_cast<int64_t>(file_seconds * 88200));
+    wav.set_next_path([&files] {
+        char next[512];
+        NameNewRecording(next, sizeof next);
+        files.push_back(next);
+        return files.back();
+    });
+    if (wav.record_open(files[0].c_str()) != 0)
+        return 1;
+    sim::sdcard::SetStall(2000, 10000);
+    int status = 0;
+    const double end = Now() + seconds;
+    while (Now() < end && status == 0) {
+        wav.dsp_wait(20);
+        status = wav.file_write(wav.dsp_read()) < 0;
+    }
+    wav.record_close();
+    // A close in a stall leaves the end of the file to the writer.
+    RecordWriter::WaitAllClosed(std::chrono::seconds(10));
+    sim::sdcard::SetStall(0, 0);
+    const int64_t captured = wav.captured_bytes();
+    std::string joined;
+    for (const std::string& file : files) {
+        std::ifstream in(sys::resolve(file.c_str()), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        const bool true_header = bytes.size() > 44 && Le32(bytes, 4) == bytes.size() - 8 &&
+                                 Le32(bytes, 40) == bytes.size() - 44;
+        std::fprintf(stderr, "%s  %zu sample bytes  header %s\n", file.c_str(),
+                     bytes.size() > 44 ? bytes.size() - 44 : 0, true_header ? "true" : "WRONG");
+        status |= !true_header;
+        if (bytes.size() > 44)
+            joined.append(bytes, 44, std::string::npos);
+    }
+    size_t frame = 0;
+    const size_t frames = joined.size() / 4;
+    while (frame < frames && SampleAt(joined, 2 * frame) == SampleAt(joined, 2 * frame + 1) &&
+           SampleAt(joined, 2 * frame) == static_cast<uint16_t>(SampleAt(joined, 0) + frame))
+        ++frame;
+    std::fprintf(stderr,
+                 "%zu files; counter run %s (%zu of %zu frames); frames captured %lld, on the "
+                 "card %zu; overruns %ld\n",
+                 files.size(), frame == frames ? "unbroken" : "BROKEN", frame, frames,
+                 static_cast<long long>(captured / 4), frames, sim::soundcard::Dsp().overruns);
+    status |= frame != frames || static_cast<int64_t>(joined.size()) != captured ||
+              sim::soundcard::Dsp().overruns != 0 || files.size() < 2;
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    if (seconds <= 0) {
-        std::fprintf(stderr, "usage: audio_bench [SECONDS]\n");
+    const bool split = argc > 1 && std::strcmp(argv[1], "--split") == 0;
+    const int first = split ? 2 : 1;
+    const double seconds = argc > first ? std::atof(argv[first]) : split ? 30.0 : 10.0;
+    const double file_seconds = split && argc > first + 1 ? std::atof(argv[first + 1]) : 12.0;
+    if (seconds <= 0 || file_seconds <= 0) {
+        std::fprintf(stderr, "usage: audio_bench [SECONDS] | --split [SECONDS] [FILE_SECONDS]\n");
         return 2;
     }
     std::string own_root;
@@ -107,7 +198,9 @@ int main(int argc, char** argv)
     }
     const char* path = "/mnt/sd/bench.wav";
     int status = 0;
-    {
+    if (split) {
+        status = Split(seconds, file_seconds);
+    } else {
         CWavRecord wav;
         Meter record;
         if (wav.record_open(path) != 0)

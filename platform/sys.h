@@ -28,6 +28,7 @@ int ioctl(int fd, unsigned long request, void* arg);
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms);
 int access(const char* path, int mode);
 int lstat(const char* path, struct stat* st);
+int fstat(int fd, struct stat* st);
 int mkdir(const char* path, mode_t mode);
 int unlink(const char* path);
 void sync();

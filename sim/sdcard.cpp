@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -41,6 +42,7 @@ struct Card {
     Clock::time_point stall_from{};
     long stall_ms = 0;
     long every_ms = 0;
+    std::function<void()> after_create;
 };
 
 Card& TheCard()
@@ -201,6 +203,26 @@ void SetStall(long stall_ms, long every_ms)
     card.stall_from = Clock::now();
     card.stall_ms = std::max(stall_ms, 0L);
     card.every_ms = std::max(every_ms, 0L);
+}
+
+void AfterNextCreate(std::function<void()> act)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.after_create = std::move(act);
+}
+
+void Created()
+{
+    std::function<void()> act;
+    {
+        Card& card = TheCard();
+        std::lock_guard<std::mutex> hold(card.lock);
+        act = std::move(card.after_create);
+        card.after_create = nullptr;
+    }
+    if (act)
+        act();
 }
 
 void WaitOutStall()

@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 namespace sim {
@@ -43,6 +44,13 @@ void Written(int fd, off_t offset, size_t count);
 void Synced(int fd);
 // sync(): the whole card is kept as it is.
 void SyncedAll();
+
+// For tests of what happens between the making of a file and its first
+// write: `act` runs once, on the thread that made it, just after the next
+// file is created on the card.
+void AfterNextCreate(std::function<void()> act);
+// Reports that a file was created; runs the act above if one is set.
+void Created();
 
 // Whatever is on the card now counts as kept, as at the start (for tests
 // that lay out the card behind the simulator's back).

@@ -178,14 +178,19 @@ int open(const char* path, int flags, mode_t mode)
         return -1;
     if (!Machine().OnCard(host))
         return ::open(host.c_str(), flags | O_CLOEXEC, mode);
-    const sim::sdcard::ChangeGuard change;
-    if (flags & (O_CREAT | O_TRUNC))
-        sim::sdcard::BeforeChange(host);
-    const int fd = ::open(host.c_str(), flags | O_CLOEXEC, mode);
-    if (fd >= 0) {
-        Table().Add(fd, Kind::kCardFile);
-        sim::sdcard::Opened(fd, host);
+    int fd;
+    {
+        const sim::sdcard::ChangeGuard change;
+        if (flags & (O_CREAT | O_TRUNC))
+            sim::sdcard::BeforeChange(host);
+        fd = ::open(host.c_str(), flags | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            Table().Add(fd, Kind::kCardFile);
+            sim::sdcard::Opened(fd, host);
+        }
     }
+    if (fd >= 0 && (flags & O_CREAT))
+        sim::sdcard::Created();
     return fd;
 }
 
@@ -293,6 +298,11 @@ int lstat(const char* path, struct stat* st)
     if (!MapForCall(path, false, &host, false))
         return -1;
     return ::lstat(host.c_str(), st);
+}
+
+int fstat(int fd, struct stat* st)
+{
+    return ::fstat(fd, st);
 }
 
 // Makes or removes an entry of a folder; on the card, the card keeps track.

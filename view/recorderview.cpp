@@ -14,6 +14,7 @@
 #include "platform/sys.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
+#include "view/recordfiles.h"
 
 namespace {
 
@@ -133,6 +134,13 @@ int CRecorderView::InitializeResources(std::unique_lock<std::mutex>& hold)
     }
     if (!wav)
         wav = new CWavRecord();
+    // A recording too long for one file goes on in a file named as a new
+    // recording started at that moment would be.
+    wav->set_next_path([] {
+        char path[sizeof(CRecorderView::file_path)];
+        NameNewRecording(path, sizeof path);
+        return std::string(path);
+    });
     TTF_Init();
     if (!LoadFont("/usr/orvo/HYUni_ZEM_B.ttf", 12)) {
         if (msg_box)

@@ -1,5 +1,8 @@
 #include "view/runcontrol.h"
 
+#include <cstdio>
+#include <string>
+
 #include "app/logmessage.h"
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
@@ -244,8 +247,13 @@ RunControl::Reaped RunControl::ReapWorkers(bool record, bool play)
     reaped.exit_unanswered = view_.exit_request.exchange(false);
     view_.stop_request = false;
     SetState(RunState::kIdle);
-    if (reaped.kind == RunKind::kRecord)
-        ForgetEmptyRecording(view_.file_path, view_.wav ? view_.wav->captured_bytes() : 0);
+    if (reaped.kind == RunKind::kRecord && view_.wav) {
+        // A long recording went on in further files: the last one is played.
+        const std::string last = view_.wav->recording_path();
+        if (view_.file_path[0] && !last.empty())
+            std::snprintf(view_.file_path, sizeof view_.file_path, "%s", last.c_str());
+        ForgetEmptyRecording(view_.file_path, view_.wav->captured_bytes());
+    }
     return reaped;
 }
 

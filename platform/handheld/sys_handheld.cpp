@@ -48,6 +48,10 @@ int lstat(const char* path, struct stat* st)
 {
     return ::lstat(path, st);
 }
+int fstat(int fd, struct stat* st)
+{
+    return ::fstat(fd, st);
+}
 int mkdir(const char* path, mode_t mode)
 {
     return ::mkdir(path, mode);

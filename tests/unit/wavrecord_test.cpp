@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -400,6 +402,20 @@ TEST_F(WavRecordTest, WavParseCodesMessagesAndPositions)
         wav.play_close();
         EXPECT_EQ(LowestFreeDescriptor(), free_before);
     }
+    // What is not a file is refused as a file that cannot be opened, at
+    // once: a FIFO nobody writes to would hold the player for ever.
+    sys::unlink(path);
+    for (const bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "a FIFO" : "a folder");
+        const std::string host = sys::resolve(path);
+        ASSERT_EQ(fifo ? ::mkfifo(host.c_str(), 0644) : ::mkdir(host.c_str(), 0755), 0);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(wav.play_open(path), -2);
+        EXPECT_NE(CapturedLog().find("]  Can't open WAV file.\n"), std::string::npos);
+        ExpectIdle(wav);
+        EXPECT_EQ(wav.wav_parse(path), -11);
+        ::remove(host.c_str());
+    }
 }
 
 // A descriptor table that runs full at every step of play_open in turn:
@@ -516,6 +532,59 @@ TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
     ASSERT_TRUE(RecordFor(wav, 0.3));
     wav.record_close();
     EXPECT_TRUE(UnbrokenRun(ReadFile("/mnt/sd/music/rec/small.wav"), 44));
+}
+
+// The card changes between the making of the file and its header: a file
+// that cannot get its header is removed, and where even that fails the
+// recording is still reported failed; a lock switch moved meanwhile is only
+// read at the next insertion, so the recording goes on.
+TEST_F(WavRecordTest, TheCardChangesBetweenTheFileAndItsHeader)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        int opened;
+        bool removal_fails;
+        long file_size;  // after the card is back; -1: none
+    };
+    const std::vector<Case> cases = {
+        {"card full", [] { Machine().SetCardFree(10); }, -2, false, -1},
+        {"card pulled", [] { Machine().SetCard(sim::CardState::kOut); }, -2, true, 0},
+        {"card locked", [] { Machine().SetCard(sim::CardState::kLocked); }, 0, false, 44},
+    };
+    const char* path = "/mnt/sd/music/rec/between.wav";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys::unlink(path);
+        CWavRecord wav;
+        const int free_before = LowestFreeDescriptor();
+        sim::sdcard::AfterNextCreate(c.act);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(wav.record_open(path), c.opened);
+        const bool recorded = c.opened == 0 && RecordFor(wav, 0.3);
+        wav.record_close();
+        const std::string log = CapturedLog();
+        Machine().SetCard(sim::CardState::kIn);
+        Machine().SetCardFree(-1);
+        EXPECT_EQ(log.find("Can't remove the unfinished WAV file.") != std::string::npos,
+                  c.removal_fails)
+            << log;
+        ExpectIdle(wav);
+        EXPECT_EQ(LowestFreeDescriptor(), free_before);
+        struct stat st;
+        const bool exists = ::stat(sys::resolve(path).c_str(), &st) == 0;
+        if (c.opened == 0) {
+            EXPECT_TRUE(recorded);
+            const Bytes file = ReadFile(path);
+            ASSERT_GT(file.size(), 44u + 88200 / 10);
+            EXPECT_EQ(Le32(file, 40), file.size() - 44);
+        } else if (c.file_size < 0) {
+            EXPECT_FALSE(exists);
+        } else {
+            ASSERT_TRUE(exists);
+            EXPECT_EQ(st.st_size, c.file_size);
+        }
+    }
 }
 
 // The card refuses what the writer writes: the worker learns it from its
@@ -738,6 +807,70 @@ TEST_F(WavRecordTest, StallingCardLosesNothingAndHoldsUpNoCall)
     // All that was captured until the close: the recording's time, less
     // what the card had not handed over yet.
     EXPECT_NEAR((file.size() - 44) / 88200.0, recorded, 0.15);
+}
+
+// A recording longer than a file may hold goes on in new files, during a
+// stall too: every file full to the limit but the last, each a valid WAV, and
+// their samples one unbroken run. Where no next file can be made, the
+// recording fails as on a full card and the full file stays whole.
+TEST_F(WavRecordTest, ALongRecordingGoesOnInNewFiles)
+{
+    constexpr int64_t kLimit = 88200 / 2;  // half a second a file
+    struct Case {
+        const char* name;
+        int stall_ms;        // 0: none; else from the start, once
+        bool next_is_taken;  // a file of the user's sits at the next name
+        size_t files_at_least;
+    };
+    for (const Case& c : {Case{"steady", 0, false, 4}, Case{"in a stall", 1500, false, 4},
+                          Case{"next name taken", 0, true, 1}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> names;
+        for (int i = 0; i < 12; ++i)
+            names.push_back("/mnt/sd/music/rec/long" + std::to_string(i) + ".wav");
+        for (const std::string& name : names)
+            sys::unlink(name.c_str());
+        const Bytes users = MakeWav(2, 22050, 16, 400);
+        if (c.next_is_taken)
+            WriteFile(names[1].c_str(), users);
+        CWavRecord wav;
+        size_t handed_out = 1;
+        wav.set_next_path([&] { return names.at(handed_out++); });
+        wav.set_file_limit(kLimit);
+        ASSERT_EQ(wav.record_open(names[0].c_str()), 0);
+        if (c.stall_ms)
+            sim::sdcard::SetStall(c.stall_ms, 0);
+        const bool kept_going = RecordFor(wav, 2.2);
+        wav.record_close();
+        ASSERT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+        EXPECT_EQ(card::Dsp().overruns, 0);
+        if (c.next_is_taken) {
+            EXPECT_FALSE(kept_going);
+            EXPECT_EQ(ReadFile(names[1].c_str()), users);
+            const Bytes full = ReadFile(names[0].c_str());
+            EXPECT_EQ(full.size(), 44u + kLimit);
+            EXPECT_EQ(Le32(full, 40), kLimit);
+            EXPECT_TRUE(UnbrokenRun(full, 44));
+            continue;
+        }
+        EXPECT_TRUE(kept_going);
+        ASSERT_GE(handed_out, c.files_at_least);
+        EXPECT_EQ(wav.recording_path(), names[handed_out - 1]);
+        Bytes joined(44);
+        for (size_t i = 0; i < handed_out; ++i) {
+            SCOPED_TRACE(names[i]);
+            const Bytes file = ReadFile(names[i].c_str());
+            ASSERT_GT(file.size(), 44u);
+            EXPECT_EQ(Le32(file, 40), file.size() - 44);
+            EXPECT_EQ(Le32(file, 4), file.size() - 8);
+            if (i + 1 < handed_out) {
+                EXPECT_EQ(file.size(), 44u + kLimit);
+            }
+            joined.insert(joined.end(), file.begin() + 44, file.end());
+        }
+        EXPECT_TRUE(UnbrokenRun(joined, 44));
+        EXPECT_NEAR((joined.size() - 44) / 88200.0, 2.2, 0.2);
+    }
 }
 
 // The sound card hangs in the middle of a block: a close from another thread
