@@ -103,6 +103,13 @@ bool RecordWriter::Failed() const
     return failed_;
 }
 
+bool RecordWriter::HeaderWritten(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    progress_.wait_for(hold, wait, [this] { return header_ != Header::kPending; });
+    return header_ != Header::kFailed;
+}
+
 bool RecordWriter::Flush(std::chrono::milliseconds wait)
 {
     std::unique_lock<std::mutex> hold(lock_);
@@ -166,9 +173,8 @@ void RecordWriter::Declare(int64_t bytes)
 }
 
 // A new file survives a power cut only once its folder's entry for it does.
-void RecordWriter::SyncFolder()
+void RecordWriter::SyncFolder(const std::string& path)
 {
-    const std::string path = Path();
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const int dir = sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -186,40 +192,51 @@ void RecordWriter::EndFile(int64_t bytes)
     fd_ = -1;
 }
 
+bool RecordWriter::StartFile(const std::string& path)
+{
+    if (CWavRecord::wav_header_write(fd_, 2, 22050, 16, 0) == 0) {
+        sys::fdatasync(fd_);
+        SyncFolder(path);
+        return true;
+    }
+    sys::close(fd_);
+    fd_ = -1;
+    if (sys::unlink(path.c_str()) != 0)
+        LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
+    std::lock_guard<std::mutex> hold(lock_);
+    failed_ = true;
+    return false;
+}
+
 bool RecordWriter::ContinueInNextFile()
 {
     EndFile(file_limit_);
     const std::string path = next_path_ ? next_path_() : std::string();
     // Never over a file of the user's: the name was free a moment ago.
-    int fd = path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0 && CWavRecord::wav_header_write(fd, 2, 22050, 16, 0) != 0) {
-        sys::close(fd);
-        sys::unlink(path.c_str());
-        fd = -1;
-    }
-    if (fd < 0) {
+    fd_ = path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd_ < 0) {
         LogMessage("wavrecord.cpp", __LINE__, "Can't go on in a new WAV file(%s).\n", path.c_str());
         std::lock_guard<std::mutex> hold(lock_);
         failed_ = true;
         return false;
     }
-    fd_ = fd;
+    if (!StartFile(path))
+        return false;
     {
         std::lock_guard<std::mutex> hold(lock_);
         path_ = path;
         file_start_ = written_;
     }
     LogMessage("wavrecord.cpp", __LINE__, "(Record) Go on in %s...\n", path.c_str());
-    sys::fdatasync(fd_);
-    SyncFolder();
     return true;
 }
 
 void RecordWriter::Run()
 {
-    sys::fdatasync(fd_);
-    SyncFolder();
+    const bool started = StartFile(Path());
     std::unique_lock<std::mutex> hold(lock_);
+    header_ = started ? Header::kWritten : Header::kFailed;
+    progress_.notify_all();
     for (;;) {
         work_.wait(hold, [this] {
             return finishing_ ||

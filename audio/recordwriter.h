@@ -49,11 +49,18 @@ public:
     // A writer whose buffer takes sound at once, before there is a file to
     // write it to. Null when the buffer cannot be had.
     static std::shared_ptr<RecordWriter> Create(size_t buffer_bytes = kBufferBytes);
-    // Takes over `fd`, the new WAV file at the handheld path `path` that
-    // holds its 44-byte header, and starts writing (the file's entry in its
-    // folder is made durable first). A file takes at most `file_limit` bytes
-    // of sound (whole frames); `next` names the file that follows. Once only.
+    // Takes over `fd`, the new, empty file at the handheld path `path`,
+    // and starts writing: first a header that declares no sound (none exists
+    // yet, and a recording cut off before its first write must claim none),
+    // then the file's entry in its folder is made durable. A file takes at
+    // most `file_limit` bytes of sound (whole frames); `next` names the file
+    // that follows. Once only.
     void Begin(int fd, const std::string& path, int64_t file_limit, NextPath next);
+    // False when the start header could not be written within `wait`; the
+    // file is then removed (or, where the card refuses even that, logged as
+    // left), and the writer has failed. A header still on its way counts as
+    // written: should it fail later, the writer fails then.
+    bool HeaderWritten(std::chrono::milliseconds wait);
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -93,11 +100,13 @@ private:
     bool WriteOut(int64_t from, int64_t to);
     // Rewrites the header for `bytes` of sound in the file.
     void Declare(int64_t bytes);
-    void SyncFolder();
+    void SyncFolder(const std::string& path);
     // Ends the full file and goes on in the next; false when there is none.
     bool ContinueInNextFile();
     // Ends the file: what it holds durable under a true header, then closed.
     void EndFile(int64_t bytes);
+    // Writes the start header; without it the file is removed.
+    bool StartFile(const std::string& path);
 
     // Set by Begin, before the thread starts; only the thread uses them.
     int fd_ = -1;
@@ -117,6 +126,7 @@ private:
     int64_t declared_ = 0;    // what the headers on the card declare
     std::string path_;
     bool failed_ = false;
+    enum class Header { kPending, kWritten, kFailed } header_ = Header::kPending;
     bool finishing_ = false;
     bool closed_ = false;
     std::function<void(int64_t)> on_closed_;

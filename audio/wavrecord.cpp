@@ -21,12 +21,7 @@ constexpr int kWindowBytes = 1024;
 constexpr int kMinBlock = 1024;
 
 // Every recording is 22050 Hz, 16-bit stereo.
-constexpr int kChannels = 2;
 constexpr int kRate = 22050;
-constexpr int kBits = 16;
-// The start header declares no samples: none exist yet, and a recording cut
-// off before its first write must not claim any.
-constexpr uint32_t kStartFrames = 0;
 // Asked of the DSP before anything else: 128 fragments of 4 KB. A sound
 // server's OSS emulation otherwise keeps a buffer of a fragment or two and
 // drops nearly everything it captures; a driver takes it as a hint.
@@ -41,6 +36,8 @@ constexpr int kCapturePollMs = 100;
 constexpr auto kFlushWait = std::chrono::milliseconds(150);
 constexpr auto kFinishWait = std::chrono::milliseconds(450);
 constexpr auto kLeaveWait = std::chrono::milliseconds(400);
+// How long a new recording waits for its start header to reach the card.
+constexpr auto kHeaderWait = std::chrono::milliseconds(500);
 // How long a close waits for a playback block in flight.
 constexpr auto kTransferWait = std::chrono::milliseconds(1000);
 
@@ -377,16 +374,6 @@ void CWavRecord::ReleaseAfterFailure()
     mode_ = Mode::kIdle;
 }
 
-bool CWavRecord::RemoveUnfinished(const char* path)
-{
-    sys::close(wav_fd);
-    wav_fd = -1;
-    if (sys::unlink(path) == 0)
-        return true;
-    LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
-    return false;
-}
-
 int CWavRecord::record_open(const char* path)
 {
     std::unique_lock<std::mutex> hold(lock_);
@@ -443,14 +430,18 @@ int CWavRecord::record_open(const char* path)
         ReleaseAfterFailure();
         return -2;
     }
-    if (wav_header_write(wav_fd, kChannels, kRate, kBits, kStartFrames) != 0) {
+    // The writer writes the start header, so a card that stalls it holds
+    // this call only so long: a later failure reaches the worker through
+    // file_write, and the file is removed either way.
+    writer_->Begin(wav_fd, path, file_limit_, next_path_);
+    if (!writer_->HeaderWritten(kHeaderWait)) {
         StopCapture(hold);
+        writer_->Finish(std::chrono::milliseconds(0), nullptr);
         writer_.reset();
-        RemoveUnfinished(path);
+        wav_fd = -1;  // the writer's to close, and closed
         ReleaseAfterFailure();
         return -2;
     }
-    writer_->Begin(wav_fd, path, file_limit_, next_path_);
     last_path_ = path;
     byte_count = 0;
     mode_ = Mode::kRecording;

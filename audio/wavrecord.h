@@ -82,7 +82,9 @@ public:
     int wav_parse(const char* path);
 
     // Recording. record_open: 0, -1 (the DSP is open already) or -2 (failed;
-    // the stream is idle again, and a file it made is removed). dsp_wait:
+    // the stream is idle again, and a file it made is removed). A card that
+    // stalls the start header holds it half a second at most; should the
+    // header fail after that, file_write says so. dsp_wait:
     // waits at most timeout_ms for sound; 1 when some is ready, 0 on a
     // timeout or when a close is on its way, -1 when no recording is open.
     // dsp_read: the bytes captured since its last call, 0 with no DSP, -1
@@ -142,8 +144,6 @@ private:
     bool AllocateBlock(int bytes);
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();
-    // Removes a new file that could not be made whole; false when it stays.
-    bool RemoveUnfinished(const char* path);
     void CaptureLoop();
     void StopCapture(std::unique_lock<std::mutex>& hold);
     void EndRecording(std::unique_lock<std::mutex>& hold, bool log_count);

@@ -15,6 +15,8 @@
 
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
+#include "audio/recordwriter.h"
+#include "sim/sdcard.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -73,6 +75,29 @@ protected:
 
     CRecorderView* view_ = nullptr;
 };
+
+// The card stalls the new recording's file as it is made, and the user
+// leaves at once: the run ends within about a second, not when the card
+// answers.
+TEST_F(RunControl, ALeaveIsNotHeldUpByACardThatStallsTheNewFile)
+{
+    // The write probe is the first file made on the card, the recording the
+    // second.
+    sim::sdcard::AfterNextCreate(
+        [] { sim::sdcard::AfterNextCreate([] { sim::sdcard::SetStall(6000, 0); }); });
+    view_->OnKeyCommand(0, 18);
+    ASSERT_TRUE(view_->recording.load());
+    const auto asked = Clock::now();
+    view_->OnKeyCommand(0, 14);
+    EXPECT_TRUE(Loop(
+        [](const SDL_Event& e) {
+            return e.type == SDL_USEREVENT && e.user.code == EVT_RECORD_EXIT;
+        },
+        5000));
+    EXPECT_LT(MsSince(asked), 1500);
+    sim::sdcard::SetStall(0, 0);
+    EXPECT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+}
 
 struct TakeUpCase {
     const char* what;

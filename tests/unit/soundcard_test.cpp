@@ -2,6 +2,8 @@
 // what it captures and plays, what it loses when a reader falls behind, the
 // mixer's memory, and the scenario commands that drive it.
 
+#include "sim/soundcard.h"
+
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <linux/soundcard.h>
@@ -19,7 +21,6 @@
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
-#include "sim/soundcard.h"
 
 namespace {
 
