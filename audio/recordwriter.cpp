@@ -160,16 +160,17 @@ bool RecordWriter::WriteOut(int64_t from, int64_t to)
 }
 
 // Goes back to the end of the sound afterwards.
-void RecordWriter::Declare(int64_t bytes)
+bool RecordWriter::Declare(int64_t bytes)
 {
     const int64_t whole = bytes / kFrameBytes * kFrameBytes;
-    if (sys::lseek(fd_, 0, SEEK_SET) == 0 &&
-        CWavRecord::wav_header_write(fd_, 2, 22050, 16,
-                                     static_cast<uint32_t>(whole / kFrameBytes)) == 0) {
+    const bool declared = sys::lseek(fd_, 0, SEEK_SET) == 0 &&
+                          CWavRecord::wav_header_write(
+                              fd_, 2, 22050, 16, static_cast<uint32_t>(whole / kFrameBytes)) == 0;
+    if (declared) {
         std::lock_guard<std::mutex> hold(lock_);
         declared_ = file_start_ + whole;
     }
-    sys::lseek(fd_, kHeaderBytes + bytes, SEEK_SET);
+    return sys::lseek(fd_, kHeaderBytes + bytes, SEEK_SET) == kHeaderBytes + bytes && declared;
 }
 
 // A new file survives a power cut only once its folder's entry for it does.
@@ -268,8 +269,11 @@ void RecordWriter::Run()
         // Synced first, declared after: the header never runs ahead of what
         // the card keeps, and the next sync makes it durable in turn.
         sys::fdatasync(fd_);
-        Declare(Written() - start);
+        const bool declared = Declare(Written() - start);
         hold.lock();
+        // A file whose header can no longer be rewritten takes no more
+        // sound: it would be sound that no header declares.
+        failed_ = failed_ || !declared;
         progress_.notify_all();
     }
     const int64_t written = written_;

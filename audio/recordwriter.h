@@ -98,8 +98,9 @@ private:
     void Run();
     // Writes queued bytes; false when the file refused them. Lock not held.
     bool WriteOut(int64_t from, int64_t to);
-    // Rewrites the header for `bytes` of sound in the file.
-    void Declare(int64_t bytes);
+    // Rewrites the header for `bytes` of sound in the file; false when the
+    // card refused it.
+    bool Declare(int64_t bytes);
     void SyncFolder(const std::string& path);
     // Ends the full file and goes on in the next; false when there is none.
     bool ContinueInNextFile();
