@@ -77,7 +77,7 @@ class Recorder:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def check_file(path, recorded_seconds=None):
+def check_file(path, recorded_seconds=None, may_lose=1.0):
     """Faults of one recording; the seconds it declares."""
     faults = []
     size = os.path.getsize(path)
@@ -104,7 +104,7 @@ def check_file(path, recorded_seconds=None):
                           f"the next frame is {step} on, not 1")
             break
     seconds = frames / RATE
-    if recorded_seconds is not None and recorded_seconds - seconds > 1.0:
+    if recorded_seconds is not None and recorded_seconds - seconds > may_lose:
         faults.append(f"lost {recorded_seconds - seconds:.2f} s")
     return faults, seconds
 
@@ -219,17 +219,22 @@ def run_interrupted(args, how):
         rec.finish()
         files = rec.recordings()
         recorded = died - start
+        # What the card would not take while it stood still is not on it
+        # when the power goes: a second may go beyond that.
+        held_back = (max(0, min(cut_at, stall_from + 2000) - stall_from) / 1000
+                     if stall_from else 0.0)
         faults = []
         seconds = 0.0
         for path in files:
-            f, seconds = check_file(path, recorded)
+            f, seconds = check_file(path, recorded, 1.0 + held_back)
             faults += f
         lost = recorded - seconds if files else recorded
         if not files and recorded > 1.0:
             faults.append("no file")
         worst = max(worst, lost)
         bad += bool(faults)
-        stall = f", stall from {stall_from} ms" if stall_from else ""
+        stall = (f", stall from {stall_from} ms ({held_back:.2f} s held back)"
+                 if stall_from else "")
         print(f"run {run:2d}: died {recorded * 1000:7.0f} ms into the recording{stall}: "
               f"{len(files)} file(s), {seconds:.2f} s declared, lost {lost:.2f} s, "
               f"faults: {faults or 'none'}")
