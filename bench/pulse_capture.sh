@@ -3,17 +3,53 @@
 # emulation: a private PulseAudio daemon with a null sink and a 440 Hz sine
 # source at 22050 Hz as the microphone, its OSS emulation preloaded into
 # capture_bench, which records through the audio stream as the worker does.
-#   bench/pulse_capture.sh [SECONDS] [BUILD DIR]
-# Run from the repository's root after a build.
+#   bench/pulse_capture.sh [--arch armel|armhf|arm64] [SECONDS] [BUILD DIR]
+# Run from the repository's root after a build (build/, or build-ARCH/ with
+# --arch). With --arch, the ARM build's capture_bench runs under the emulator
+# as a client of the same daemon: in a root of the target's libraries with
+# the target's libpulsedsp.so (scripts/sysroot.sh ARCH pulse), preloaded into
+# the emulated program only, never into the emulator itself.
 set -euo pipefail
 RECORDER_TOP=$(cd "$(dirname "$0")/.." && pwd)
 . "$RECORDER_TOP/scripts/dependencies.sh"
-recorder_install_missing pulseaudio pulseaudio-utils libpulsedsp
 
+arch=""
+if [ "${1:-}" = "--arch" ]; then
+    arch=${2:?--arch takes armel, armhf or arm64}
+    shift 2
+fi
 seconds=${1:-10}
-build=${2:-$RECORDER_TOP/build}
-preload=$(dpkg -L libpulsedsp | grep -m 1 '/libpulsedsp.so$' || true)
-[ -n "$preload" ] || { echo "libpulsedsp.so not found" >&2; exit 1; }
+build=${2:-$RECORDER_TOP/build${arch:+-$arch}}
+if [ -z "$arch" ]; then
+    recorder_install_missing pulseaudio pulseaudio-utils libpulsedsp
+    preload=$(dpkg -L libpulsedsp | grep -m 1 '/libpulsedsp.so$' || true)
+    [ -n "$preload" ] || { echo "libpulsedsp.so not found" >&2; exit 1; }
+    run=(env LD_PRELOAD="$preload")
+else
+    read -r -a cross_packages <<<"$(recorder_cross_packages "$arch")"
+    [ "${#cross_packages[@]}" -gt 0 ] || { echo "--arch takes armel, armhf or arm64" >&2; exit 2; }
+    recorder_install_missing pulseaudio pulseaudio-utils "${cross_packages[@]}"
+    # The emulator and its processor, as the build's own tests run them.
+    [ -f "$build/bench/emulator" ] || { echo "no $build/bench/emulator: build $build first" >&2; exit 1; }
+    read -r -a emulator <"$build/bench/emulator"
+    root=$("$RECORDER_TOP/scripts/sysroot.sh" "$arch" pulse)
+    preload=$(cd "$root" && find usr/lib -path '*/pulseaudio/libpulsedsp.so' | head -n 1)
+    [ -n "$preload" ] || { echo "libpulsedsp.so not found in $root" >&2; exit 1; }
+    # The preload's path is the target's: the emulator finds it under -L.
+    preload=/$preload
+    # A 32-bit build's OSS requests would pass the emulation by (see
+    # bench/oss_time64.cpp): the shim goes first, so that the emulation's
+    # ioctl is the one it finds next.
+    shim=$build/bench/liboss_time64.so
+    case "$arch" in
+    armel | armhf)
+        [ -f "$shim" ] || { echo "no $shim: build $build first" >&2; exit 1; }
+        preload=$shim:$preload
+        ;;
+    esac
+    run=("${emulator[@]}" -L "$root" -E LD_PRELOAD="$preload")
+fi
+[ -x "$build/bench/capture_bench" ] || { echo "no $build/bench/capture_bench: build it first" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/pulse-capture-XXXXXX)
 export XDG_RUNTIME_DIR=$work/run HOME=$work PULSE_SERVER=unix:$work/run/native
@@ -32,7 +68,9 @@ for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl set-default-source mic
 pactl set-default-sink speaker
 
-LD_PRELOAD=$preload "$build/bench/capture_bench" "$seconds" "$work/capture.wav"
+# Its processor time tells whether an emulated program keeps up at all.
+TIMEFORMAT="capture_bench: %U s user, %S s system, %P %% of one core"
+time "${run[@]}" "$build/bench/capture_bench" "$seconds" "$work/capture.wav"
 
 # The sine's phase, block by block, runs on without a jump when no frame was
 # lost or repeated between the first sample and the last.

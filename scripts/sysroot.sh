@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Makes the sysroot of a handheld architecture from Debian 12's packages and
 # prints its path:
-#   scripts/sysroot.sh armel|armhf|arm64
+#   scripts/sysroot.sh armel|armhf|arm64 [pulse]
+# With "pulse", a separate root to run programs in, not to build against:
+# only the libraries capture_bench loads and PulseAudio's OSS emulation,
+# which bench/pulse_capture.sh --arch preloads. It is kept beside the build
+# sysroot (ARCH-pulse), so the one every test run unpacks does not grow.
 # The packages are unpacked, not installed: nothing of the target goes onto the
 # PC. The result is kept in ${RECORDER_SYSROOT_CACHE:-~/.cache/recorder-sysroots}/ARCH
 # and made again only when the package list below changes. A handheld with an
@@ -10,16 +14,18 @@
 set -euo pipefail
 
 arch=${1:-}
-case "$arch" in
-armel | armhf | arm64) ;;
-*) echo "usage: $0 armel|armhf|arm64" >&2; exit 2 ;;
+flavour=${2:-}
+case "$arch:$flavour" in
+armel: | armhf: | arm64: | armel:pulse | armhf:pulse | arm64:pulse) ;;
+*) echo "usage: $0 armel|armhf|arm64 [pulse]" >&2; exit 2 ;;
 esac
 
 suite=bookworm
 packages="libc6-dev,libstdc++6,libgcc-s1,libsdl1.2-dev,libsdl-image1.2-dev,libsdl-ttf2.0-dev,\
 libinih-dev,libpng-dev,libgtest-dev"
+[ "$flavour" = pulse ] && packages="libc6,libstdc++6,libgcc-s1,libpulsedsp"
 cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/recorder-sysroots}
-sysroot="$cache/$arch"
+sysroot="$cache/$arch${flavour:+-$flavour}"
 stamp="$suite $packages"
 
 if [ -f "$sysroot/.recorder-sysroot" ] && [ "$(cat "$sysroot/.recorder-sysroot")" = "$stamp" ]; then
