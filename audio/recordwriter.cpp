@@ -33,15 +33,15 @@ RecordWriter::RecordWriter(size_t buffer_bytes)
 {
 }
 
-void RecordWriter::Begin(int fd, const std::string& path, int64_t file_limit, NextPath next)
+void RecordWriter::Begin(int fd, Files files)
 {
     fd_ = fd;
+    files_ = std::move(files);
     // Whole frames, and at least one: a file must hold sound to be a file.
-    file_limit_ = std::max<int64_t>(file_limit / kFrameBytes * kFrameBytes, kFrameBytes);
-    next_path_ = std::move(next);
+    files_.limit = std::max<int64_t>(files_.limit / kFrameBytes * kFrameBytes, kFrameBytes);
     {
         std::lock_guard<std::mutex> hold(lock_);
-        path_ = path;
+        path_ = files_.path;
     }
     {
         std::lock_guard<std::mutex> hold(g_live_lock);
@@ -163,9 +163,10 @@ bool RecordWriter::WriteOut(int64_t from, int64_t to)
 bool RecordWriter::Declare(int64_t bytes)
 {
     const int64_t whole = bytes / kFrameBytes * kFrameBytes;
-    const bool declared = sys::lseek(fd_, 0, SEEK_SET) == 0 &&
-                          CWavRecord::wav_header_write(
-                              fd_, 2, 22050, 16, static_cast<uint32_t>(whole / kFrameBytes)) == 0;
+    const bool declared =
+        sys::lseek(fd_, 0, SEEK_SET) == 0 &&
+        CWavRecord::wav_header_write(fd_, 2, files_.rate, 16,
+                                     static_cast<uint32_t>(whole / kFrameBytes)) == 0;
     if (declared) {
         std::lock_guard<std::mutex> hold(lock_);
         declared_ = file_start_ + whole;
@@ -195,7 +196,7 @@ void RecordWriter::EndFile(int64_t bytes)
 
 bool RecordWriter::StartFile(const std::string& path)
 {
-    if (CWavRecord::wav_header_write(fd_, 2, 22050, 16, 0) == 0) {
+    if (CWavRecord::wav_header_write(fd_, 2, files_.rate, 16, 0) == 0) {
         sys::fdatasync(fd_);
         SyncFolder(path);
         return true;
@@ -211,8 +212,8 @@ bool RecordWriter::StartFile(const std::string& path)
 
 bool RecordWriter::ContinueInNextFile()
 {
-    EndFile(file_limit_);
-    const std::string path = next_path_ ? next_path_() : std::string();
+    EndFile(files_.limit);
+    const std::string path = files_.next ? files_.next() : std::string();
     // Never over a file of the user's: the name was free a moment ago.
     fd_ = path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd_ < 0) {
@@ -252,7 +253,7 @@ void RecordWriter::Run()
             break;
         // The next file is made only once there is sound for it, so a
         // recording never ends in a file that holds none.
-        if (written_ - file_start_ >= file_limit_) {
+        if (written_ - file_start_ >= files_.limit) {
             hold.unlock();
             ContinueInNextFile();
             hold.lock();
@@ -262,7 +263,7 @@ void RecordWriter::Run()
             }
         }
         const int64_t from = written_;
-        const int64_t to = std::min(queued_, file_start_ + file_limit_);
+        const int64_t to = std::min(queued_, file_start_ + files_.limit);
         const int64_t start = file_start_;
         hold.unlock();
         WriteOut(from, to);

@@ -49,13 +49,18 @@ public:
     // A writer whose buffer takes sound at once, before there is a file to
     // write it to. Null when the buffer cannot be had.
     static std::shared_ptr<RecordWriter> Create(size_t buffer_bytes = kBufferBytes);
-    // Takes over `fd`, the new, empty file at the handheld path `path`,
-    // and starts writing: first a header that declares no sound (none exists
-    // yet, and a recording cut off before its first write must claim none),
-    // then the file's entry in its folder is made durable. A file takes at
-    // most `file_limit` bytes of sound (whole frames); `next` names the file
-    // that follows. Once only.
-    void Begin(int fd, const std::string& path, int64_t file_limit, NextPath next);
+    // Where the sound goes.
+    struct Files {
+        std::string path;  // the handheld path of the first file
+        int rate;          // the rate the card records at, in every header
+        int64_t limit;     // the most sound a file takes (whole frames)
+        NextPath next;     // names the file that follows a full one
+    };
+    // Takes over `fd`, the new, empty file at `files.path`, and starts
+    // writing: first a header that declares no sound (none exists yet, and
+    // a recording cut off before its first write must claim none), then the
+    // file's entry in its folder is made durable. Once only.
+    void Begin(int fd, Files files);
     // False when the start header could not be written within `wait`; the
     // file is then removed (or, where the card refuses even that, logged as
     // left), and the writer has failed. A header still on its way counts as
@@ -111,8 +116,7 @@ private:
 
     // Set by Begin, before the thread starts; only the thread uses them.
     int fd_ = -1;
-    int64_t file_limit_ = kFileLimit;
-    NextPath next_path_;
+    Files files_;
     const size_t capacity_;
     std::unique_ptr<char[]> ring_;
 

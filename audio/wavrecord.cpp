@@ -221,12 +221,12 @@ void CWavRecord::dsp_set_speed(int hz)
     SetDsp(oss::kDspSpeed, hz);
 }
 
-void CWavRecord::SetDsp(unsigned long request, int value)
+int CWavRecord::SetDsp(unsigned long request, int value)
 {
     if (dsp_fd < 0)
-        return;
+        return -1;
     int arg = value;
-    sys::ioctl(dsp_fd, request, &arg);
+    return sys::ioctl(dsp_fd, request, &arg) < 0 ? -1 : arg;
 }
 
 int CWavRecord::dsp_get_blksize()
@@ -393,9 +393,17 @@ int CWavRecord::record_open(const char* path)
     WriteMixer(oss::kMixerWriteAltPcm, 120, 120);
     WriteMixer(oss::kMixerWriteMic, 80, 80);
     WriteMixer(oss::kMixerWriteIGain, 60, 60);
-    SetDsp(oss::kDspStereo, 1);
-    SetDsp(oss::kDspSetFmt, oss::kAfmtS16Le);
-    SetDsp(oss::kDspSpeed, kRate);
+    // What the card answers is what it records: a file that declared 16-bit
+    // stereo over anything else would be noise, so such a card records
+    // nothing, and a rate of its own is declared as it is.
+    const bool stereo = SetDsp(oss::kDspStereo, 1) == 1;
+    const bool s16 = SetDsp(oss::kDspSetFmt, oss::kAfmtS16Le) == oss::kAfmtS16Le;
+    const int rate = SetDsp(oss::kDspSpeed, kRate);
+    if (!stereo || !s16 || rate <= 0) {
+        LogMessage("wavrecord.cpp", __LINE__, "The soundcard can't record 16-bit stereo.\n");
+        ReleaseAfterFailure();
+        return -2;
+    }
     // A sound server's emulation keeps what it captured before the settings
     // took hold, in the open's 8-bit mono: it would start the recording
     // with noise and shift every sample after it.
@@ -433,7 +441,7 @@ int CWavRecord::record_open(const char* path)
     // The writer writes the start header, so a card that stalls it holds
     // this call only so long: a later failure reaches the worker through
     // file_write, and the file is removed either way.
-    writer_->Begin(wav_fd, path, file_limit_, next_path_);
+    writer_->Begin(wav_fd, RecordWriter::Files{path, rate, file_limit_, next_path_});
     if (!writer_->HeaderWritten(kHeaderWait)) {
         StopCapture(hold);
         writer_->Finish(std::chrono::milliseconds(0), nullptr);

@@ -137,7 +137,8 @@ private:
     // The operations above, with the lock held.
     int OpenSoundcard(int flags);
     int WriteMixer(unsigned long request, int left, int right);
-    void SetDsp(unsigned long request, int value);
+    // The device's answer, or -1 when it refused the request.
+    int SetDsp(unsigned long request, int value);
     int BlockSize();
     void CloseSoundcard();
     int ParseWav(const char* path);

@@ -172,6 +172,9 @@ public:
     DspDevice(const DspDevice&) = delete;
     DspDevice& operator=(const DspDevice&) = delete;
 
+    // Before Start.
+    void SetAbilities(const Abilities& abilities) { abilities_ = abilities; }
+
     void Start(const std::string& speaker_path)
     {
         if (!capture_)
@@ -287,6 +290,7 @@ private:
     long long moved_ = 0;
     bool playing_ = false;
     bool hung_ = false;
+    Abilities abilities_;
     Clock::time_point play_end_{};
     Speaker speaker_;
     std::thread thread_;
@@ -446,32 +450,40 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         errno = EFAULT;
         return -1;
     }
+    const bool setting = request == SNDCTL_DSP_SPEED || request == SNDCTL_DSP_STEREO ||
+                         request == SNDCTL_DSP_CHANNELS || request == SNDCTL_DSP_SETFMT;
+    if (setting && !abilities_.takes_settings) {
+        errno = ENOTTY;
+        return -1;
+    }
+    const int most_channels = abilities_.stereo ? 2 : 1;
     Format next = format_;
     switch (request) {
     case SNDCTL_DSP_SPEED:
-        next.rate = std::clamp(*value, kMinRate, kMaxRate);
+        next.rate =
+            abilities_.fixed_rate ? abilities_.fixed_rate : std::clamp(*value, kMinRate, kMaxRate);
         Reconfigure(next);
         *value = format_.rate;
         return 0;
     case SNDCTL_DSP_STEREO:
-        next.channels = *value ? 2 : 1;
+        next.channels = *value ? most_channels : 1;
         Reconfigure(next);
         *value = format_.channels - 1;
         return 0;
     case SNDCTL_DSP_CHANNELS:
-        next.channels = *value >= 2 ? 2 : 1;
+        next.channels = std::clamp(*value, 1, most_channels);
         Reconfigure(next);
         *value = format_.channels;
         return 0;
     case SNDCTL_DSP_SETFMT:
         if (*value != AFMT_QUERY) {
-            next.afmt = *value == AFMT_S16_LE ? AFMT_S16_LE : AFMT_U8;
+            next.afmt = *value == AFMT_S16_LE && abilities_.s16 ? AFMT_S16_LE : AFMT_U8;
             Reconfigure(next);
         }
         *value = format_.afmt;
         return 0;
     case SNDCTL_DSP_GETFMTS:
-        *value = AFMT_U8 | AFMT_S16_LE;
+        *value = AFMT_U8 | (abilities_.s16 ? AFMT_S16_LE : 0);
         return 0;
     case SNDCTL_DSP_GETBLKSIZE:
         // An emulation answers 0 until the reader has said what it wants.
@@ -499,6 +511,7 @@ struct Card {
     int block = kDefaultBlock;
     bool emulated = false;
     bool hung = false;
+    Abilities abilities;
     bool mic_set = false;
     std::string mic;
     int levels[SOUND_MIXER_NRDEVICES];
@@ -579,6 +592,7 @@ int OpenDsp(Card& card, int flags)
         std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, card.emulated, mic);
     card.dsp_fd = near;
     card.dsp->SetHung(card.hung);
+    card.dsp->SetAbilities(card.abilities);
     card.dsp->Start(SpeakerPath());
     return near;
 }
@@ -722,6 +736,13 @@ void SetPlaybackHung(bool hung)
     card.hung = hung;
     if (card.dsp)
         card.dsp->SetHung(hung);
+}
+
+void SetAbilities(const Abilities& abilities)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.abilities = abilities;
 }
 
 void SetEmulated(bool emulated)

@@ -71,6 +71,19 @@ void SetPlaybackHung(bool hung);
 // own fragments whatever SETFRAGMENT asks.
 void SetEmulated(bool emulated);
 
+// What the DSP can do, from the next open on: 16-bit samples or only
+// 8-bit ones, stereo or only mono, any rate or one fixed rate (0: any), and
+// whether it takes the format requests at all (a layer between program and
+// device that does not see them fails them with ENOTTY). The default is a
+// card that takes every setting the recorder asks for.
+struct Abilities {
+    bool s16 = true;
+    bool stereo = true;
+    int fixed_rate = 0;
+    bool takes_settings = true;
+};
+void SetAbilities(const Abilities& abilities);
+
 // What the microphone hears from the next open on: "tone", "counter" or the
 // path of a WAV file on the PC (looped). Until this is called, HANDHELD_MIC
 // decides, and "tone" without it.

@@ -201,6 +201,7 @@ protected:
         card::SetMic("tone");
         card::SetEmulated(false);
         card::SetPlaybackHung(false);
+        card::SetAbilities(card::Abilities{});
         sim::sdcard::SetStall(0, 0);
         Machine().SetCard(sim::CardState::kIn);
         Machine().SetCardFree(-1);
@@ -532,6 +533,53 @@ TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
     ASSERT_TRUE(RecordFor(wav, 0.3));
     wav.record_close();
     EXPECT_TRUE(UnbrokenRun(ReadFile("/mnt/sd/music/rec/small.wav"), 44));
+}
+
+// The header declares what the card records: a rate of the card's own is
+// declared as it is, and a card that cannot record 16-bit stereo, or never
+// sees the requests, records nothing rather than noise under a header that
+// says otherwise.
+TEST_F(WavRecordTest, TheHeaderDeclaresWhatTheCardRecords)
+{
+    struct Case {
+        const char* name;
+        card::Abilities abilities;
+        int opened;
+        uint32_t rate;  // declared
+    };
+    const std::vector<Case> cases = {
+        {"every setting taken", {}, 0, 22050},
+        {"a card of one rate", {true, true, 22058, true}, 0, 22058},
+        {"8-bit only", {false, true, 0, true}, -2, 0},
+        {"mono only", {true, false, 0, true}, -2, 0},
+        {"settings never seen", {true, true, 0, false}, -2, 0},
+    };
+    const char* path = "/mnt/sd/music/rec/format.wav";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys::unlink(path);
+        card::SetAbilities(c.abilities);
+        CWavRecord wav;
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(wav.record_open(path), c.opened);
+        const bool recorded = c.opened == 0 && RecordFor(wav, 0.3);
+        wav.record_close();
+        const std::string log = CapturedLog();
+        ExpectIdle(wav);
+        if (c.opened < 0) {
+            EXPECT_NE(log.find("]  The soundcard can't record 16-bit stereo.\n"), std::string::npos)
+                << log;
+            EXPECT_TRUE(ReadFile(path).empty());
+            continue;
+        }
+        EXPECT_TRUE(recorded);
+        const Bytes file = ReadFile(path);
+        ASSERT_GT(file.size(), 44u + 88200 / 10);
+        EXPECT_EQ(Le32(file, 24), c.rate);
+        EXPECT_EQ(Le32(file, 28), c.rate * 4);
+        EXPECT_EQ(Le32(file, 40), file.size() - 44);
+        EXPECT_TRUE(UnbrokenRun(file, 44));
+    }
 }
 
 // The card changes between the making of the file and its header: a file
