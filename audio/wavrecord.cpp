@@ -38,7 +38,8 @@ constexpr auto kFinishWait = std::chrono::milliseconds(450);
 constexpr auto kLeaveWait = std::chrono::milliseconds(400);
 // How long a new recording waits for its start header to reach the card.
 constexpr auto kHeaderWait = std::chrono::milliseconds(500);
-// How long a close waits for a playback block in flight.
+// How long a close waits for a playback transfer in flight: a block's room
+// on the device, or the play-out of its last blocks at the end of the data.
 constexpr auto kTransferWait = std::chrono::milliseconds(1000);
 
 // The one header template of the program, with its constant fields.
@@ -134,6 +135,7 @@ CWavRecord::~CWavRecord()
         } else if (wav_fd != -1) {
             sys::sync();
             sys::close(wav_fd);
+            DropPlayback(dsp_fd);
             CloseSoundcard();
             wav_fd = -1;
             byte_count = 0;
@@ -484,6 +486,7 @@ int CWavRecord::play_open(const char* path)
         return -2;
     }
     wav_fd = fd;
+    stop_asked_ = false;
     mode_ = Mode::kPlaying;
     return 0;
 }
@@ -613,24 +616,71 @@ int CWavRecord::dsp_write(int len)
     std::unique_lock<std::mutex> hold(lock_);
     if (wav_fd == -1 || dsp_fd < 0 || mode_ != Mode::kPlaying)
         return -2;
-    if (len <= 0)
-        return -1;
     if (len > block_capacity_)
         return -2;
-    // Played out before the next block is read. The lock is not held
-    // meanwhile, so a close never waits behind a device that hangs.
+    if (len <= 0) {
+        // The device still holds the last blocks: the end is told once they
+        // have played, so the song has been heard to its end, and the close,
+        // which drops what the device holds, finds nothing left. A stop
+        // that cut them short is the worker's to see.
+        if (!Transfer(hold, 0))
+            return -2;
+        return stop_asked_ ? 0 : -1;
+    }
+    if (!Transfer(hold, len))
+        return -2;
+    if (!stop_asked_)
+        byte_count += len;
+    return 0;
+}
+
+void CWavRecord::play_stop()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (mode_ != Mode::kPlaying || stop_asked_)
+        return;
+    stop_asked_ = true;
+    // A blocking write waits until the device has room, which some devices
+    // make only after several blocks have played; the drop makes it at once.
+    if (transfer_active_)
+        DropPlayback(dsp_fd);
+}
+
+bool CWavRecord::Transfer(std::unique_lock<std::mutex>& hold, int len)
+{
+    // The lock is not held meanwhile, so a close never waits behind a device
+    // that hangs. No sync per block: an emulation's sync drains its stream
+    // and loses sound at each restart; the blocking write paces the worker.
+    // A close that waited for the previous transfer goes first: between
+    // blocks the worker would take the lock back before it.
+    if (closes_waiting_ > 0)
+        return false;
+    if (stop_asked_)
+        return mode_ == Mode::kPlaying;
     const int fd = dsp_fd;
-    const char* const buf = block_buf.get();
+    const char* buf = block_buf.get();
     transfer_active_ = true;
     hold.unlock();
-    (void)sys::write(fd, buf, static_cast<size_t>(len));
-    sys::ioctl(fd, oss::kDspSync, nullptr);
+    if (len > 0) {
+        for (size_t left = static_cast<size_t>(len); left > 0;) {
+            const ssize_t n = sys::write(fd, buf, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            buf += n;
+            left -= static_cast<size_t>(n);
+        }
+    } else {
+        sys::ioctl(fd, oss::kDspSync, nullptr);
+    }
     hold.lock();
     transfer_active_ = false;
     transfer_done_.notify_all();
     if (abandoned_) {
-        // The close gave up waiting for this block; what it could not
+        // The close gave up waiting for this transfer; what it could not
         // release is released here.
+        DropPlayback(abandoned_dsp_);
         if (abandoned_dsp_ >= 0)
             sys::close(abandoned_dsp_);
         if (abandoned_mixer_ >= 0)
@@ -638,12 +688,18 @@ int CWavRecord::dsp_write(int len)
         abandoned_dsp_ = abandoned_mixer_ = -1;
         abandoned_buf_.reset();
         abandoned_ = false;
-        return -2;
+        return false;
     }
-    if (mode_ != Mode::kPlaying)
-        return -2;
-    byte_count += len;
-    return 0;
+    return mode_ == Mode::kPlaying;
+}
+
+void CWavRecord::DropPlayback(int fd)
+{
+    // A device plays out what it holds before its close returns (a driver
+    // does, and so does PulseAudio's OSS emulation, for seconds): a stop
+    // would wait for that, and the sound would go on after it.
+    if (fd >= 0)
+        sys::ioctl(fd, oss::kDspReset, nullptr);
 }
 
 // ---- Closing ----
@@ -716,8 +772,10 @@ void CWavRecord::Close(bool recording)
     }
     if (wav_fd == -1)
         return;
+    ++closes_waiting_;
     const bool done =
         transfer_done_.wait_for(hold, kTransferWait, [this] { return !transfer_active_; });
+    --closes_waiting_;
     if (wav_fd == -1)
         return;  // another close got here first
     if (!done && !abandoned_) {
@@ -740,6 +798,7 @@ void CWavRecord::Close(bool recording)
         LogMessage("wavrecord.cpp", __LINE__, "(Play) Read sound data=%ld\n",
                    static_cast<long>(byte_count));
     byte_count = 0;
+    DropPlayback(dsp_fd);
     CloseSoundcard();
     block_buf.reset();
     block_capacity_ = 0;
@@ -760,6 +819,7 @@ CWavRecord::Fields CWavRecord::fields() const
 {
     std::lock_guard<std::mutex> hold(lock_);
     const int64_t count = mode_ == Mode::kRecording && writer_ ? writer_->Written() : byte_count;
-    return Fields{static_cast<long>(count), dsp_fd, mixer_fd, data_offset, wav_fd, block_size,
-                  block_buf != nullptr};
+    return Fields{
+        static_cast<long>(count), dsp_fd,          mixer_fd, data_offset, wav_fd, block_size,
+        block_buf != nullptr,     transfer_active_};
 }

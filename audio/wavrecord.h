@@ -22,9 +22,12 @@
 // (the writer then ends the file by itself, with every sample captured
 // before the close).
 //
-// Playback moves one block at a time on the worker's thread, paced by the
-// device; a close from another thread waits for the block in flight, or a
-// second at most, and the worker's next transfer fails with -2.
+// Playback moves one block at a time on the worker's thread with a blocking
+// write, paced by the device, which holds a few blocks ahead; at the end of
+// the data they play out before dsp_write returns. A stop (play_stop) and a
+// close drop what the device still holds, so a stop is heard at once. A close from another
+// thread waits for the transfer in flight, or a second at most, and the
+// worker's next transfer fails with -2.
 
 #include <atomic>
 #include <condition_variable>
@@ -111,12 +114,18 @@ public:
 
     // Playback. play_open: 0, -1 (the DSP is open already) or -2 (failed; the
     // stream is idle again). file_read: bytes read, 0 at the end of the file
-    // or with no file, -1 on an error. dsp_write: 0 once the block has been
-    // played, -1 at the end of the data (len <= 0), -2 with no file or no
-    // DSP.
+    // or with no file, -1 on an error. dsp_write: 0 once the device has taken
+    // the block, -1 at the end of the data (len <= 0) once all it took has
+    // played, -2 with no file or no DSP, or when a close came meanwhile.
+    // play_stop, from any thread, once the worker has been asked to stop:
+    // what the device holds is dropped, so the transfer in flight returns
+    // at once, and until the close dsp_write returns 0 at once without
+    // moving sound (-1 still at the end of the data), for the worker to see
+    // its request.
     int play_open(const char* path);
     int file_read();
     int dsp_write(int len);
+    void play_stop();
     void play_close();
 
     // The stream's fields at one moment.
@@ -128,6 +137,7 @@ public:
         int wav_fd;
         int block_size;
         bool has_block_buf;
+        bool in_transfer;  // a playback transfer is under way on the device
     };
     Fields fields() const;
 
@@ -149,6 +159,11 @@ private:
     void StopCapture(std::unique_lock<std::mutex>& hold);
     void EndRecording(std::unique_lock<std::mutex>& hold, bool log_count);
     void Close(bool recording);
+    // One playback transfer, without the lock: the block of len bytes, or
+    // with len 0 the play-out of what the device holds. False when a close
+    // came meanwhile.
+    bool Transfer(std::unique_lock<std::mutex>& hold, int len);
+    static void DropPlayback(int fd);
 
     mutable std::mutex lock_;
     // The fields, in their order of old.
@@ -183,9 +198,11 @@ private:
     int wake_read_ = -1;
     int wake_write_ = -1;
 
-    // Playback: a block in flight on the worker's thread, and what a close
+    // Playback: a transfer in flight on the worker's thread, and what a close
     // that could not wait for it left for the worker to release.
     bool transfer_active_ = false;
+    int closes_waiting_ = 0;   // closes waiting for the transfer in flight
+    bool stop_asked_ = false;  // play_stop came: no transfer waits any more
     std::condition_variable transfer_done_;
     bool abandoned_ = false;
     int abandoned_dsp_ = -1;

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <linux/soundcard.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -219,7 +220,20 @@ public:
         status.block_size = block_;
         status.overruns = overruns_;
         status.moved = moved_;
+        status.syncing = syncing_ > 0;
+        status.full = !capture_ && !stopping_ && NoRoom(near_);
         return status;
+    }
+
+    // A close plays out what the card holds first, as a driver's does and a
+    // sound server's emulation does too. A card that hangs is not waited for.
+    void PlayOut()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (capture_)
+            return;
+        changed_.wait(hold,
+                      [this] { return stopping_ || hung_ || (!playing_ && Unread(far_) == 0); });
     }
 
 private:
@@ -235,6 +249,16 @@ private:
     {
         int bytes = 0;
         return ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : 0;
+    }
+    // True when a blocking write on the descriptor would wait: the kernel
+    // lets a socket's writer allocate until its send buffer is spent.
+    static bool NoRoom(int fd)
+    {
+        int queued = 0;
+        int room = 0;
+        socklen_t size = sizeof room;
+        return ::ioctl(fd, SIOCOUTQ, &queued) == 0 &&
+               ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, &size) == 0 && queued >= room;
     }
     // Drops what waits to be read on a descriptor. Lock held.
     static void Drain(int fd)
@@ -291,6 +315,8 @@ private:
     bool playing_ = false;
     bool hung_ = false;
     Abilities abilities_;
+    int syncing_ = 0;
+    unsigned resets_ = 0;
     Clock::time_point play_end_{};
     Speaker speaker_;
     std::thread thread_;
@@ -409,6 +435,11 @@ void DspDevice::PlaybackLoop()
         hold.lock();
         if (stopping_ || ready <= 0)
             continue;
+        if (hung_) {
+            // Nothing more leaves the buffer, so a writer waits once it is full.
+            changed_.wait(hold, [this] { return stopping_ || !hung_; });
+            continue;
+        }
         const ssize_t got = ::recv(far_, chunk.data(), chunk.size(), MSG_DONTWAIT);
         if (got == 0) {
             // The application's end is gone; nothing more will come.
@@ -424,7 +455,9 @@ void DspDevice::PlaybackLoop()
         play_end_ += TimeOfBytes(got, format_);
         moved_ += got;
         speaker_.Play(chunk.data(), static_cast<size_t>(got), format_);
-        changed_.wait_until(hold, play_end_, [this] { return stopping_; });
+        const unsigned resets = resets_;
+        changed_.wait_until(hold, play_end_,
+                            [this, resets] { return stopping_ || resets_ != resets; });
         playing_ = false;
         changed_.notify_all();
     }
@@ -436,13 +469,22 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
 {
     std::unique_lock<std::mutex> hold(lock_);
     if (request == SNDCTL_DSP_SYNC) {
-        if (!capture_)
+        if (!capture_) {
+            ++syncing_;
             changed_.wait(
                 hold, [this] { return stopping_ || (!hung_ && !playing_ && Unread(far_) == 0); });
+            --syncing_;
+        }
         return 0;
     }
     if (request == SNDCTL_DSP_RESET) {
         Drain(capture_ ? near_ : far_);
+        if (!capture_) {
+            // The sound stops at once: the fragment being played is cut short.
+            play_end_ = Clock::now();
+            ++resets_;
+            changed_.notify_all();
+        }
         return 0;
     }
     int* value = static_cast<int*>(arg);
@@ -697,6 +739,17 @@ int Close(Node node, int fd)
 {
     Card& card = TheCard();
     std::shared_ptr<DspDevice> device;
+    if (node == Node::kDsp) {
+        // Played out without the card's lock, as SYNC is.
+        {
+            std::lock_guard<std::mutex> hold(card.lock);
+            if (card.dsp_fd == fd)
+                device = card.dsp;
+        }
+        if (device)
+            device->PlayOut();
+        device.reset();
+    }
     {
         std::lock_guard<std::mutex> hold(card.lock);
         if (node == Node::kMixer) {

@@ -13,7 +13,10 @@
 //   format drops what was captured with the old ones and restarts.
 // - playback (opened O_WRONLY): the card plays what is written at the rate,
 //   channels and format set; a blocking write returns once the data fits
-//   the buffer, SNDCTL_DSP_SYNC once everything written has been played.
+//   the buffer, SNDCTL_DSP_SYNC once everything written has been played;
+//   SNDCTL_DSP_RESET drops what waits and cuts the fragment being played
+//   short. The close plays out what the card holds first, as a driver's
+//   and a sound server's emulation's do.
 //   What is played goes to $HANDHELD_ROOT/sim/speaker.wav, a complete WAV
 //   file at every moment (started afresh by each playback open), without
 //   the gaps between blocks.
@@ -54,8 +57,10 @@ void SetNodeState(Node node, NodeState state);
 // data in; 0 restores the default of 4096. Applies from the next open.
 void SetBlockSize(int bytes);
 
-// A playback device that hangs: SNDCTL_DSP_SYNC does not return until this
-// is cleared or the DSP is closed.
+// A playback device that hangs: it takes nothing more from its buffer, so a
+// blocking write waits once the buffer is full, and SNDCTL_DSP_SYNC does not
+// return, until this is cleared or the DSP is closed (a close does not wait
+// for it to play out).
 void SetPlaybackHung(bool hung);
 
 // What kind of OSS implementation answers, from the next open on: a native
@@ -64,11 +69,10 @@ void SetPlaybackHung(bool hung);
 // open it hands over a quarter second of sound in the opening format
 // (8-bit mono, 8000 Hz), which later settings do not throw away, only RESET
 // does; capture arrives in lumps every quarter second, the first after half
-// a second, so
-// poll seldom says there is something and reads come out short; and the
-// emulation keeps two fragments of 1 KB for the reader, dropping the rest of
-// each lump, unless SETFRAGMENT asked for more. A native driver keeps its
-// own fragments whatever SETFRAGMENT asks.
+// a second, so poll seldom says there is something and reads come out
+// short; the emulation keeps two fragments of 1 KB for the reader, dropping
+// the rest of each lump, unless SETFRAGMENT asked for more. A native driver
+// keeps its own fragments whatever SETFRAGMENT asks.
 void SetEmulated(bool emulated);
 
 // What the DSP can do, from the next open on: 16-bit samples or only
@@ -97,8 +101,10 @@ struct DspStatus {
     int channels = 1;
     int format = 8;  // AFMT_ code
     int block_size = 4096;
-    long overruns = 0;    // capture fragments lost since the DSP was opened
-    long long moved = 0;  // bytes captured into the buffer, or played
+    long overruns = 0;     // capture fragments lost since the DSP was opened
+    long long moved = 0;   // bytes captured into the buffer, or played
+    bool syncing = false;  // a SNDCTL_DSP_SYNC is waiting for the playback
+    bool full = false;     // the playback buffer has no room: a write waits
 };
 DspStatus Dsp();
 

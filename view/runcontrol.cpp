@@ -209,11 +209,21 @@ void RunControl::RequestStop()
         return;
     view_.stop_request = true;
     SetState(RunState::kStopping);
+    WakePlayback();
 }
 
 void RunControl::RequestExit()
 {
     view_.exit_request = true;
+    WakePlayback();
+}
+
+void RunControl::WakePlayback()
+{
+    // The play worker may wait in the device for room for its block; the
+    // request is set first, so it sees it when the wait ends.
+    if (view_.wav)
+        view_.wav->play_stop();
 }
 
 RunControl::Reaped RunControl::Reap()
@@ -262,6 +272,7 @@ void RunControl::StopWorkers()
     if (!view_.record_thread && !view_.play_thread)
         return;
     view_.stop_request = true;
+    WakePlayback();
     ReapWorkers(true, true);
 }
 
@@ -332,7 +343,8 @@ RunEnd RunControl::PlayLoop()
     view_.shown_sec = -1;
     for (;;) {
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
-        // The device paces this loop: each block returns once it has played.
+        // The device paces this loop: each block returns once the device
+        // has taken it, and the end of the data once all has played.
         if (wav->dsp_write(wav->file_read()) < 0)
             return RunEnd::kDataEnded;
         if (view_.exit_request)

@@ -97,6 +97,8 @@ private:
     void Finish(RunKind kind, RunEnd end);
     // Asks for a redraw when the counter has moved on a second.
     void ShowElapsed();
+    // Lets a play worker waiting in the device see a request at once.
+    void WakePlayback();
     void Join(SDL_Thread*& thread);
     Reaped ReapWorkers(bool record, bool play);
 

@@ -204,6 +204,7 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
     // The recording holds the tone, whole.
     std::vector<std::string> faults = ToneFaults(e2e::ReadTone(wav.data, kRate, kToneHz), level_db);
     const double recorded = std::stod(facts.at("record_seconds"));
+    std::printf("The recording holds %.3f s of %.3f s recorded\n", wav.Seconds(), recorded);
     if (wav.Seconds() < 0.99 * recorded)
         faults.push_back("it holds " + std::to_string(wav.Seconds()) + " s of " +
                          std::to_string(recorded) + " s recorded");
@@ -217,6 +218,8 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
     const size_t skip = kRate / 20;
     const e2e::Playback playback = e2e::ComparePlayback(wav.data, speaker.data, skip);
     const size_t required = playback.recorded > skip ? (playback.recorded - skip) * 99 / 100 : 0;
+    std::printf("The speaker played %zu frames for %zu recorded, %zu of them as recorded\n",
+                playback.played, playback.recorded, playback.matching);
     faults.clear();
     if (playback.recorded <= skip)
         faults.push_back("the recording is too short to compare with what was played");

@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -21,6 +23,7 @@
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
+#include "tests/unit/eventually.h"
 
 namespace {
 
@@ -112,8 +115,23 @@ protected:
         card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
         card::SetBlockSize(0);
         card::SetMic("tone");
+        card::SetEmulated(false);
+        card::SetPlaybackHung(false);
     }
 };
+
+// A playback DSP at 22050 Hz, 16-bit stereo.
+int OpenPlayback()
+{
+    const int fd = sys::open("/dev/dsp", O_WRONLY);
+    EXPECT_GE(fd, 0) << errno;
+    if (fd >= 0) {
+        Set(fd, SNDCTL_DSP_STEREO, 1);
+        Set(fd, SNDCTL_DSP_SETFMT, AFMT_S16_LE);
+        Set(fd, SNDCTL_DSP_SPEED, 22050);
+    }
+    return fd;
+}
 
 TEST_F(SimSoundcard, NodeStatesDecideAccessAndOpen)
 {
@@ -342,6 +360,72 @@ TEST_F(SimSoundcard, PlaybackIsPacedAndTheSpeakerFileHoldsWhatWasPlayed)
     EXPECT_EQ(ReadHostFile(card::SpeakerPath()).size(), 44u);
 }
 
+// What the card still holds at the close plays out before the close returns,
+// on a driver as on an emulation, unless RESET dropped it.
+TEST_F(SimSoundcard, TheCloseOfAPlaybackPlaysOutOrDropsWhatTheCardHolds)
+{
+    constexpr size_t kHeld = 3 * 4096;  // 139 ms
+    const struct {
+        const char* what;
+        bool emulated;
+        bool reset;
+    } cases[] = {
+        {"driver", false, false},
+        {"driver after RESET", false, true},
+        {"emulation", true, false},
+        {"emulation after RESET", true, true},
+    };
+    std::vector<unsigned char> sound(kHeld);
+    for (size_t i = 0; i < sound.size(); ++i)
+        sound[i] = static_cast<unsigned char>(i * 5 + 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        card::SetEmulated(c.emulated);
+        const int fd = OpenPlayback();
+        ASSERT_GE(fd, 0);
+        const Clock::time_point start = Clock::now();
+        ASSERT_EQ(sys::write(fd, sound.data(), sound.size()), static_cast<ssize_t>(kHeld));
+        if (c.reset) {
+            ASSERT_EQ(sys::ioctl(fd, SNDCTL_DSP_RESET, nullptr), 0);
+        }
+        ASSERT_EQ(sys::close(fd), 0);
+        const double closed = Since(start);
+        const std::vector<unsigned char> speaker = ReadHostFile(card::SpeakerPath());
+        ASSERT_GE(speaker.size(), 44u);
+        const size_t played = speaker.size() - 44;
+        EXPECT_TRUE(std::equal(speaker.begin() + 44, speaker.end(), sound.begin()));
+        if (!c.reset) {
+            EXPECT_EQ(played, kHeld);
+            EXPECT_GT(closed, 0.12);
+        } else {
+            EXPECT_LT(played, kHeld);
+            EXPECT_LT(closed, 0.06);
+        }
+    }
+}
+
+// A card that hangs takes nothing: the writer waits once the buffer is
+// full, and everything plays once the card goes on.
+TEST_F(SimSoundcard, AHungCardHoldsTheWriterUntilItGoesOn)
+{
+    card::SetPlaybackHung(true);
+    const int fd = OpenPlayback();
+    ASSERT_GE(fd, 0);
+    const std::vector<unsigned char> sound(65536, 3);
+    std::atomic<ssize_t> wrote{-2};
+    std::thread writer([&] { wrote = sys::write(fd, sound.data(), sound.size()); });
+    EXPECT_TRUE(unit::Eventually([] { return card::Dsp().full; }));
+    EXPECT_EQ(card::Dsp().moved, 0);
+    EXPECT_EQ(wrote.load(), -2);
+    card::SetPlaybackHung(false);
+    writer.join();
+    EXPECT_EQ(wrote.load(), 65536);
+    ASSERT_EQ(sys::ioctl(fd, SNDCTL_DSP_SYNC, nullptr), 0);
+    EXPECT_EQ(card::Dsp().moved, 65536);
+    EXPECT_FALSE(card::Dsp().full);
+    sys::close(fd);
+}
+
 TEST_F(SimSoundcard, MicrophoneCanPlayAWavFileInALoop)
 {
     // 300 frames of mono 8-bit at 8000 Hz, read back at the same settings.
@@ -391,13 +475,13 @@ TEST_F(SimSoundcard, MixerRemembersEveryLevelWritten)
 
 TEST_F(SimSoundcard, OpenAndCloseUnderWayNeverHang)
 {
-    // Closing while the card's thread is mid-fragment, in both directions.
+    // Closing while the card's thread is mid-fragment, in both directions
+    // (a playback's close plays out its 46 ms).
     card::SetMic("counter");
     std::vector<unsigned char> block(4096, 1);
     for (int round = 0; round < 40; ++round) {
         const bool capture = round % 2 == 0;
-        const int fd =
-            capture ? OpenCapture(1, AFMT_S16_LE, 22050) : sys::open("/dev/dsp", O_WRONLY);
+        const int fd = capture ? OpenCapture(1, AFMT_S16_LE, 22050) : OpenPlayback();
         ASSERT_GE(fd, 0);
         if (capture) {
             struct pollfd p = {fd, POLLIN, 0};

@@ -30,6 +30,7 @@
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
+#include "tests/unit/eventually.h"
 
 namespace {
 
@@ -921,36 +922,127 @@ TEST_F(WavRecordTest, ALongRecordingGoesOnInNewFiles)
     }
 }
 
-// The sound card hangs in the middle of a block: a close from another thread
-// still returns within a second, and the worker, once the device lets go,
+// The sound card hangs while the worker writes a block into its full buffer,
+// or while the last blocks play out: a close from another thread still
+// returns within a second, and the worker, once the device lets go,
 // releases the devices and learns that the playback was closed.
 TEST_F(WavRecordTest, CloseReturnsWhileThePlaybackDeviceHangs)
 {
-    const char* song = "/mnt/sd/hang.wav";
-    WriteFile(song, MakeWav(2, 22050, 16, 88200));
-    CWavRecord wav;
-    card::SetPlaybackHung(true);
-    ASSERT_EQ(wav.play_open(song), 0);
-    std::atomic<int> last{1};
-    std::thread worker([&] {
-        int rc;
-        while ((rc = wav.dsp_write(wav.file_read())) >= 0) {
+    const struct {
+        const char* what;
+        size_t bytes;
+        bool (*stuck)(const CWavRecord&);
+    } cases[] = {
+        {"a write", 88200,
+         [](const CWavRecord& w) {
+             // Full first: the card takes nothing more, so the transfer seen
+             // after it is a write that waits.
+             return card::Dsp().full && w.fields().in_transfer;
+         }},
+        {"the play-out at the end", 4096, [](const CWavRecord&) { return card::Dsp().syncing; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const char* song = "/mnt/sd/hang.wav";
+        WriteFile(song, MakeWav(2, 22050, 16, c.bytes));
+        CWavRecord wav;
+        card::SetPlaybackHung(true);
+        ASSERT_EQ(wav.play_open(song), 0);
+        std::atomic<int> last{1};
+        std::thread worker([&] {
+            int rc;
+            while ((rc = wav.dsp_write(wav.file_read())) >= 0) {
+            }
+            last = rc;
+        });
+        EXPECT_TRUE(unit::Eventually([&] { return c.stuck(wav); }));
+        const Clock::time_point close = Clock::now();
+        wav.play_close();
+        EXPECT_LT(Since(close), 1.2);
+        EXPECT_EQ(wav.fields().dsp_fd, -1);
+        EXPECT_EQ(last.load(), 1);
+        card::SetPlaybackHung(false);
+        worker.join();
+        EXPECT_EQ(last.load(), -2);
+        ExpectIdle(wav);
+    }
+}
+
+// The end of the data returns once the device has played all it took, so
+// the playback ends when the song has been heard and its close has nothing
+// left. A stop, in the middle of a song or while its end plays out, lets the
+// worker go at once, though the device would make room or end its play-out
+// only after several blocks, and drops what the device holds.
+TEST_F(WavRecordTest, TheEndIsPlayedOutAndAStopDropsWhatTheDeviceHolds)
+{
+    constexpr size_t kSong = 44100;  // half a second
+    enum class Stop { kNone, kMidSong, kPlayOut };
+    const struct {
+        const char* what;
+        bool emulated;
+        Stop stop;
+    } cases[] = {
+        {"driver, to the end", false, Stop::kNone},
+        {"emulation, to the end", true, Stop::kNone},
+        {"driver, stopped mid-song", false, Stop::kMidSong},
+        {"emulation, stopped mid-song", true, Stop::kMidSong},
+        {"driver, stopped in the play-out", false, Stop::kPlayOut},
+    };
+    const char* song = "/mnt/sd/end.wav";
+    const Bytes file = MakeWav(2, 22050, 16, kSong);
+    WriteFile(song, file);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        card::SetEmulated(c.emulated);
+        CWavRecord wav;
+        ASSERT_EQ(wav.play_open(song), 0);
+        // The play worker's loop: it looks at its stop after each transfer.
+        std::atomic<bool> stop{false};
+        std::atomic<int> last{1};
+        Clock::time_point ended;
+        const Clock::time_point start = Clock::now();
+        std::thread worker([&] {
+            int rc;
+            while ((rc = wav.dsp_write(wav.file_read())) >= 0 && !stop) {
+            }
+            ended = Clock::now();
+            last = rc;
+        });
+        double stopping = 0;
+        if (c.stop != Stop::kNone) {
+            EXPECT_TRUE(unit::Eventually([&] {
+                return c.stop == Stop::kMidSong
+                           ? wav.fields().byte_count >= static_cast<long>(kSong / 2)
+                           : card::Dsp().syncing;
+            }));
+            stop = true;
+            const Clock::time_point asked = Clock::now();
+            wav.play_stop();
+            worker.join();
+            stopping = std::chrono::duration<double>(ended - asked).count();
+        } else {
+            worker.join();
         }
-        last = rc;
-    });
-    // The first block reached the device, whose sync now hangs.
-    const Clock::time_point start = Clock::now();
-    while (card::Dsp().moved == 0 && Since(start) < 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const Clock::time_point close = Clock::now();
-    wav.play_close();
-    EXPECT_LT(Since(close), 1.2);
-    EXPECT_EQ(wav.fields().dsp_fd, -1);
-    EXPECT_EQ(last.load(), 1);
-    card::SetPlaybackHung(false);
-    worker.join();
-    EXPECT_EQ(last.load(), -2);
-    ExpectIdle(wav);
+        const long written = wav.fields().byte_count;
+        const Clock::time_point close = Clock::now();
+        wav.play_close();
+        const double closing = Since(close);
+        const Bytes speaker = ReadFile("/sim/speaker.wav");
+        ASSERT_GE(speaker.size(), 44u);
+        const size_t played = speaker.size() - 44;
+        EXPECT_TRUE(std::equal(speaker.begin() + 44, speaker.end(), file.begin() + 44));
+        EXPECT_LT(closing, 0.05);
+        if (c.stop == Stop::kNone) {
+            EXPECT_EQ(last.load(), -1);
+            EXPECT_EQ(played, kSong);
+            EXPECT_GE(std::chrono::duration<double>(ended - start).count(), kSong / 88200.0 - 0.02);
+        } else {
+            EXPECT_EQ(last.load(), 0);
+            EXPECT_LT(stopping, 0.035);
+            // The device held a few blocks ahead; they were not played.
+            EXPECT_LT(played, static_cast<size_t>(written));
+        }
+    }
 }
 
 // The card stalls the making of the file: capture has started already, so
