@@ -465,7 +465,9 @@ int CWavRecord::play_open(const char* path)
         LogMessage("wavrecord.cpp", __LINE__, "Player is running...\n");
         return -1;
     }
-    const int opened = OpenSoundcard(O_WRONLY);
+    // Not blocking: the worker writes only what the device has room for,
+    // so a stop never finds a block half way into the device.
+    const int opened = OpenSoundcard(O_WRONLY | O_NONBLOCK);
     if (opened < 0) {
         LogCode(opened);
         return -2;
@@ -487,6 +489,8 @@ int CWavRecord::play_open(const char* path)
     }
     wav_fd = fd;
     stop_asked_ = false;
+    // A wake meant for an earlier run would call off this one's first wait.
+    DrainWake();
     mode_ = Mode::kPlaying;
     return 0;
 }
@@ -640,10 +644,52 @@ void CWavRecord::play_stop()
     if (mode_ != Mode::kPlaying || stop_asked_)
         return;
     stop_asked_ = true;
-    // A blocking write waits until the device has room, which some devices
-    // make only after several blocks have played; the drop makes it at once.
+    // The worker waits for room on the device, or for the last blocks to
+    // play out: the wake ends the first, the drop the second, and either
+    // way the sound stops now.
+    Wake();
     if (transfer_active_)
         DropPlayback(dsp_fd);
+}
+
+void CWavRecord::Wake()
+{
+    if (wake_write_ >= 0) {
+        const char one = 1;
+        (void)!::write(wake_write_, &one, 1);
+    }
+}
+
+void CWavRecord::DrainWake()
+{
+    char scrap[64];
+    while (wake_read_ >= 0 && ::read(wake_read_, scrap, sizeof scrap) > 0) {
+    }
+}
+
+// Writes the block as the device makes room for it; false when a stop or a
+// close called the wait off first.
+bool CWavRecord::WriteWhenRoom(int fd, const char* buf, size_t len) const
+{
+    while (len > 0) {
+        struct pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_read_, POLLIN, 0}};
+        if (sys::poll(fds, 2, -1) < 0 && errno != EINTR)
+            return false;
+        if (fds[1].revents & POLLIN)
+            return false;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+        if (!(fds[0].revents & POLLOUT))
+            continue;
+        const ssize_t n = sys::write(fd, buf, len);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return false;
+        buf += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 bool CWavRecord::Transfer(std::unique_lock<std::mutex>& hold, int len)
@@ -662,15 +708,7 @@ bool CWavRecord::Transfer(std::unique_lock<std::mutex>& hold, int len)
     transfer_active_ = true;
     hold.unlock();
     if (len > 0) {
-        for (size_t left = static_cast<size_t>(len); left > 0;) {
-            const ssize_t n = sys::write(fd, buf, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            buf += n;
-            left -= static_cast<size_t>(n);
-        }
+        WriteWhenRoom(fd, buf, static_cast<size_t>(len));
     } else {
         sys::ioctl(fd, oss::kDspSync, nullptr);
     }
@@ -712,10 +750,7 @@ void CWavRecord::StopCapture(std::unique_lock<std::mutex>& hold)
     if (!capture_.joinable())
         return;
     stop_capture_ = true;
-    if (wake_write_ >= 0) {
-        const char one = 1;
-        (void)!::write(wake_write_, &one, 1);
-    }
+    Wake();
     // The capture thread never takes the stream's lock.
     std::thread capture = std::move(capture_);
     capture_joining_ = true;
@@ -724,9 +759,7 @@ void CWavRecord::StopCapture(std::unique_lock<std::mutex>& hold)
     hold.lock();
     capture_joining_ = false;
     capture_joined_.notify_all();
-    char scrap[64];
-    while (wake_read_ >= 0 && ::read(wake_read_, scrap, sizeof scrap) > 0) {
-    }
+    DrainWake();
 }
 
 // Ends a recording: the capture stops, the writer ends the file with every
@@ -773,6 +806,7 @@ void CWavRecord::Close(bool recording)
     if (wav_fd == -1)
         return;
     ++closes_waiting_;
+    Wake();
     const bool done =
         transfer_done_.wait_for(hold, kTransferWait, [this] { return !transfer_active_; });
     --closes_waiting_;

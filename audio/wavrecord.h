@@ -151,6 +151,11 @@ private:
     int SetDsp(unsigned long request, int value);
     int BlockSize();
     void CloseSoundcard();
+    // The wake pipe: calls off the capture thread's wait, or the play
+    // worker's wait for room on the device.
+    void Wake();
+    void DrainWake();
+    bool WriteWhenRoom(int fd, const char* buf, size_t len) const;
     int ParseWav(const char* path);
     bool AllocateBlock(int bytes);
     // Gives back whatever a failed open had taken.

@@ -252,13 +252,12 @@ private:
     }
     // True when a blocking write on the descriptor would wait: the kernel
     // lets a socket's writer allocate until its send buffer is spent.
+    // A writer would wait: a blocking one in its write, a non-blocking one
+    // in poll.
     static bool NoRoom(int fd)
     {
-        int queued = 0;
-        int room = 0;
-        socklen_t size = sizeof room;
-        return ::ioctl(fd, SIOCOUTQ, &queued) == 0 &&
-               ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, &size) == 0 && queued >= room;
+        struct pollfd ready = {fd, POLLOUT, 0};
+        return ::poll(&ready, 1, 0) == 0;
     }
     // Drops what waits to be read on a descriptor. Lock held.
     static void Drain(int fd)
