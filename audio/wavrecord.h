@@ -22,12 +22,14 @@
 // (the writer then ends the file by itself, with every sample captured
 // before the close).
 //
-// Playback moves one block at a time on the worker's thread with a blocking
-// write, paced by the device, which holds a few blocks ahead; at the end of
-// the data they play out before dsp_write returns. A stop (play_stop) and a
-// close drop what the device still holds, so a stop is heard at once. A close from another
-// thread waits for the transfer in flight, or a second at most, and the
-// worker's next transfer fails with -2.
+// Playback moves one block at a time on the worker's thread, each written as
+// soon as the device has room for it, so the device paces the worker and
+// holds a few blocks ahead; at the end of the data they play out before
+// dsp_write returns. A stop (play_stop) and a close call off the wait for
+// room and drop what the device still holds, so a stop is heard at once and
+// nothing goes in after it. A close from another thread waits for the
+// transfer in flight, or a second at most (a device that hangs in its final
+// play-out), and the worker's next transfer fails with -2.
 
 #include <atomic>
 #include <condition_variable>
