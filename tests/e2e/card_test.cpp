@@ -44,6 +44,7 @@ struct Refusal {
     std::function<void(const Handheld&)> prepare;  // the card's contents
     std::vector<std::string> logged;               // in this order
     std::function<void(const Handheld&)> check;    // what is left on the card
+    bool probe_in_the_way = false;                 // something of the user's at the probe's path
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out)
@@ -71,7 +72,9 @@ TEST_P(RefusalTest, ShowsMessage0AndLeavesForTheMainViewWithNothingOnTheCard)
     for (const char* absent : {"(Record) RecordStart", "No SD card !!..."})
         for (const std::string& message : run.Messages())
             EXPECT_EQ(message.find(absent), std::string::npos) << message;
-    EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
+    if (!refusal.probe_in_the_way) {
+        EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
+    }
     EXPECT_TRUE(handheld.List(e2e::kRecordFolder).empty());
     // The message ran its time before the recorder left.
     EXPECT_GT(run.seconds, 4.0);
@@ -112,7 +115,33 @@ INSTANTIATE_TEST_SUITE_P(
                     ASSERT_EQ(::lstat(handheld.Path(e2e::kRecordFolder).c_str(), &st), 0);
                     EXPECT_TRUE(S_ISLNK(st.st_mode));
                     EXPECT_TRUE(handheld.List("/mnt/sd/elsewhere").empty());
-                }}),
+                }},
+        // The probe is never written through a link, nor over what is there.
+        Refusal{"LinkAtTheProbe",
+                "",
+                [](const Handheld& handheld) {
+                    std::ofstream(handheld.Path("/mnt/sd/mine.txt")) << "mine";
+                    ASSERT_EQ(::symlink("mine.txt", handheld.Path(e2e::kWriteProbe).c_str()), 0);
+                },
+                {"SD Card Lock !!..."},
+                [](const Handheld& handheld) {
+                    EXPECT_EQ(e2e::ReadFile(handheld.Path("/mnt/sd/mine.txt")), "mine");
+                    struct stat st;
+                    ASSERT_EQ(::lstat(handheld.Path(e2e::kWriteProbe).c_str(), &st), 0);
+                    EXPECT_TRUE(S_ISLNK(st.st_mode));
+                },
+                true},
+        Refusal{"FolderAtTheProbe",
+                "",
+                [](const Handheld& handheld) {
+                    ASSERT_EQ(::mkdir(handheld.Path(e2e::kWriteProbe).c_str(), 0755), 0);
+                    std::ofstream(handheld.Path(e2e::kWriteProbe) + "/mine.txt") << "mine";
+                },
+                {"SD Card Lock !!..."},
+                [](const Handheld& handheld) {
+                    EXPECT_EQ(e2e::ReadFile(handheld.Path(e2e::kWriteProbe) + "/mine.txt"), "mine");
+                },
+                true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
