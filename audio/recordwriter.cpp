@@ -159,14 +159,17 @@ bool RecordWriter::WriteOut(int64_t from, int64_t to)
     return true;
 }
 
+bool RecordWriter::WriteHeader(uint32_t frames)
+{
+    return CWavRecord::wav_header_write(fd_, 2, files_.rate, 16, frames) == 0;
+}
+
 // Goes back to the end of the sound afterwards.
 bool RecordWriter::Declare(int64_t bytes)
 {
     const int64_t whole = bytes / kFrameBytes * kFrameBytes;
-    const bool declared =
-        sys::lseek(fd_, 0, SEEK_SET) == 0 &&
-        CWavRecord::wav_header_write(fd_, 2, files_.rate, 16,
-                                     static_cast<uint32_t>(whole / kFrameBytes)) == 0;
+    const bool declared = sys::lseek(fd_, 0, SEEK_SET) == 0 &&
+                          WriteHeader(static_cast<uint32_t>(whole / kFrameBytes));
     if (declared) {
         std::lock_guard<std::mutex> hold(lock_);
         declared_ = file_start_ + whole;
@@ -196,7 +199,7 @@ void RecordWriter::EndFile(int64_t bytes)
 
 bool RecordWriter::StartFile(const std::string& path)
 {
-    if (CWavRecord::wav_header_write(fd_, 2, files_.rate, 16, 0) == 0) {
+    if (WriteHeader(0)) {
         sys::fdatasync(fd_);
         SyncFolder(path);
         return true;

@@ -103,6 +103,9 @@ private:
     void Run();
     // Writes queued bytes; false when the file refused them. Lock not held.
     bool WriteOut(int64_t from, int64_t to);
+    // Writes a header for `frames` of the recording's format where the file
+    // stands; false when the card refused it.
+    bool WriteHeader(uint32_t frames);
     // Rewrites the header for `bytes` of sound in the file; false when the
     // card refused it.
     bool Declare(int64_t bytes);

@@ -696,7 +696,7 @@ bool CWavRecord::Transfer(std::unique_lock<std::mutex>& hold, int len)
 {
     // The lock is not held meanwhile, so a close never waits behind a device
     // that hangs. No sync per block: an emulation's sync drains its stream
-    // and loses sound at each restart; the blocking write paces the worker.
+    // and loses sound at each restart; the wait for room paces the worker.
     // A close that waited for the previous transfer goes first: between
     // blocks the worker would take the lock back before it.
     if (closes_waiting_ > 0)
