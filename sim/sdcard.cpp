@@ -93,6 +93,14 @@ void CopyRange(int from, int to, off_t offset, off_t length)
     }
 }
 
+// Copies the whole of one file into another.
+void CopyWhole(int from, int to)
+{
+    struct stat st;
+    if (::fstat(from, &st) == 0)
+        CopyRange(from, to, 0, st.st_size);
+}
+
 std::string NewShadow(Card& card)
 {
     const std::string folder = Handheld::Instance().Root() + "/sim/kept";
@@ -111,11 +119,10 @@ void KeepWhole(Card& card, const std::string& path, File* file)
     if (file->shadow.empty())
         file->shadow = NewShadow(card);
     const int to = ::open(file->shadow.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    struct stat st;
-    if (to >= 0 && ::fstat(from, &st) == 0)
-        CopyRange(from, to, 0, st.st_size);
-    if (to >= 0)
+    if (to >= 0) {
+        CopyWhole(from, to);
         ::close(to);
+    }
     ::close(from);
     file->dirty.clear();
 }
@@ -186,11 +193,10 @@ void Restore(const std::string& path, const File& file)
     if (to < 0)
         return;
     const int from = file.shadow.empty() ? -1 : ::open(file.shadow.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (from >= 0 && ::fstat(from, &st) == 0)
-        CopyRange(from, to, 0, st.st_size);
-    if (from >= 0)
+    if (from >= 0) {
+        CopyWhole(from, to);
         ::close(from);
+    }
     ::close(to);
 }
 

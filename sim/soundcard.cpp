@@ -250,8 +250,6 @@ private:
         int bytes = 0;
         return ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : 0;
     }
-    // True when a blocking write on the descriptor would wait: the kernel
-    // lets a socket's writer allocate until its send buffer is spent.
     // A writer would wait: a blocking one in its write, a non-blocking one
     // in poll.
     static bool NoRoom(int fd)
