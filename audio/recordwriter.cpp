@@ -7,20 +7,29 @@
 #include <new>
 
 #include "app/logmessage.h"
-#include "audio/wavrecord.h"
+#include "audio/wavformat.h"
 #include "platform/sys.h"
 
 namespace {
 
-constexpr int kHeaderBytes = 44;
 constexpr int kFrameBytes = 4;
 
-// Writers whose file is not closed yet, for WaitAllClosed.
-std::mutex g_live_lock;
-std::condition_variable g_live_changed;
-int g_live = 0;
-
 }  // namespace
+
+int wav_header_write(int fd, int channels, int sample_rate, int bits, uint32_t frames)
+{
+    if (fd < 0) {
+        LogMessage("wavrecord.cpp", __LINE__, "bad file descriptor?");
+        return -1;
+    }
+    const WavHeader header =
+        WavHeader::ForFrames(channels, static_cast<uint32_t>(sample_rate), bits, frames);
+    if (sys::write(fd, header.bytes.data(), header.bytes.size()) != kWavHeaderBytes) {
+        LogMessage("wavrecord.cpp", __LINE__, "write header errror");
+        return -1;
+    }
+    return 0;
+}
 
 std::shared_ptr<RecordWriter> RecordWriter::Create(size_t buffer_bytes)
 {
@@ -42,10 +51,6 @@ void RecordWriter::Begin(int fd, Files files)
     {
         std::lock_guard<std::mutex> hold(lock_);
         path_ = files_.path;
-    }
-    {
-        std::lock_guard<std::mutex> hold(g_live_lock);
-        ++g_live;
     }
     // The thread holds the writer, so a writer that Finish gave up on still
     // has its buffer until it has closed the file.
@@ -135,12 +140,6 @@ bool RecordWriter::Finish(std::chrono::milliseconds wait, std::function<void(int
     return true;
 }
 
-bool RecordWriter::WaitAllClosed(std::chrono::milliseconds wait)
-{
-    std::unique_lock<std::mutex> hold(g_live_lock);
-    return g_live_changed.wait_for(hold, wait, [] { return g_live == 0; });
-}
-
 bool RecordWriter::WriteOut(int64_t from, int64_t to)
 {
     while (from < to) {
@@ -161,7 +160,7 @@ bool RecordWriter::WriteOut(int64_t from, int64_t to)
 
 bool RecordWriter::WriteHeader(uint32_t frames)
 {
-    return CWavRecord::wav_header_write(fd_, 2, files_.rate, 16, frames) == 0;
+    return wav_header_write(fd_, 2, files_.rate, 16, frames) == 0;
 }
 
 // Goes back to the end of the sound afterwards.
@@ -174,7 +173,8 @@ bool RecordWriter::Declare(int64_t bytes)
         std::lock_guard<std::mutex> hold(lock_);
         declared_ = file_start_ + whole;
     }
-    return sys::lseek(fd_, kHeaderBytes + bytes, SEEK_SET) == kHeaderBytes + bytes && declared;
+    return sys::lseek(fd_, kWavHeaderBytes + bytes, SEEK_SET) == kWavHeaderBytes + bytes &&
+           declared;
 }
 
 // A new file survives a power cut only once its folder's entry for it does.
@@ -293,8 +293,4 @@ void RecordWriter::Run()
     hold.lock();
     closed_ = true;
     progress_.notify_all();
-    hold.unlock();
-    std::lock_guard<std::mutex> live(g_live_lock);
-    --g_live;
-    g_live_changed.notify_all();
 }

@@ -29,6 +29,11 @@
 #include <string>
 #include <thread>
 
+// Writes the canonical header for `frames` at the descriptor's position: 0,
+// or -1 with "bad file descriptor?" (fd < 0) or "write header errror" (fewer
+// than its 44 bytes were written) in the log.
+int wav_header_write(int fd, int channels, int sample_rate, int bits, uint32_t frames);
+
 class RecordWriter : public std::enable_shared_from_this<RecordWriter> {
 public:
     // Recordings are 22050 Hz, 16-bit stereo.
@@ -41,6 +46,8 @@ public:
     // 2 GiB, so every size field of its header reads as positive to any
     // player and no 32-bit file offset overflows. About 6 h 45 min.
     static constexpr int64_t kFileLimit = (0x7FFFFFFF - 44) / 4 * 4;
+    static_assert(kFileLimit % 4 == 0 && kFileLimit + 44 <= 0x7FFFFFFF,
+                  "a full file is whole frames, and its every size field positive");
 
     // The path of the file a recording goes on in once its file is full;
     // empty when there is none (the recording then fails as on a full card).
@@ -93,10 +100,6 @@ public:
     // the sample bytes written (on its own thread). True when all that was
     // done within `wait`; else it goes on alone.
     bool Finish(std::chrono::milliseconds wait, std::function<void(int64_t)> closed);
-
-    // Every writer of the process has closed its file; false when one has
-    // not within `wait`.
-    static bool WaitAllClosed(std::chrono::milliseconds wait);
 
 private:
     explicit RecordWriter(size_t buffer_bytes);

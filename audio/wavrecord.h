@@ -30,33 +30,24 @@
 // nothing goes in after it. A close from another thread waits for the
 // transfer in flight, or a second at most (a device that hangs in its final
 // play-out), and the worker's next transfer fails with -2.
+//
+// Its parts, each in a file of its own: SoundDevice (the OSS devices), the
+// WAV format (wavformat.h), Capture (the card into the writer's buffer) and
+// RecordWriter (the buffer into the files).
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "audio/playback.h"
+#include "audio/sounddevice.h"
+#include "audio/wakepipe.h"
+
+class Recording;
 class RecordWriter;
-
-// OSS request words of the handheld.
-namespace oss {
-constexpr unsigned long kDspReset = 0x00005000;
-constexpr unsigned long kDspSync = 0x00005001;
-constexpr unsigned long kDspSpeed = 0xC0045002;
-constexpr unsigned long kDspStereo = 0xC0045003;
-constexpr unsigned long kDspGetBlkSize = 0xC0045004;
-constexpr unsigned long kDspSetFmt = 0xC0045005;
-constexpr unsigned long kDspSetFragment = 0xC004500A;
-constexpr unsigned long kMixerWriteMic = 0xC0044D07;
-constexpr unsigned long kMixerWriteAltPcm = 0xC0044D0A;
-constexpr unsigned long kMixerWriteIGain = 0xC0044D0C;
-constexpr int kAfmtU8 = 8;
-constexpr int kAfmtS16Le = 16;
-}  // namespace oss
 
 class CWavRecord {
 public:
@@ -65,24 +56,12 @@ public:
     CWavRecord(const CWavRecord&) = delete;
     CWavRecord& operator=(const CWavRecord&) = delete;
 
-    // Sound device access. soundcard_open: the DSP descriptor, or -7 (no
-    // write permission on /dev/dsp), -5 (it cannot be opened, or this stream
-    // holds it already), -8, -6 (the same for /dev/mixer; the DSP is closed
-    // again). The others do nothing with the DSP closed.
-    int soundcard_open(int flags);
-    int mixer_write(unsigned long request, int left, int right);
-    void dsp_set_stereo(int on);
-    void dsp_set_format(int afmt);
-    void dsp_set_speed(int hz);
-    int dsp_get_blksize();
-    void soundcard_close();
-
-    // WAV files. wav_header_write: 0, or -1 when fd < 0 or the 44 bytes did
-    // not all reach the file. header_update: brings every sample captured
-    // so far into the file under a header that declares it (whole frames),
-    // waiting a moment at most; nothing when no recording is open. wav_parse: the file's descriptor
-    // positioned at its first sample (the caller owns it), or -10 .. -14, with nothing left open.
-    static int wav_header_write(int fd, int channels, int sample_rate, int bits, uint32_t frames);
+    // WAV files (the format itself is wavformat's). header_update: brings
+    // every sample captured so far into the file under a header that
+    // declares it (whole frames), waiting a moment at most; nothing when no
+    // recording is open. wav_parse: the file's descriptor positioned at its
+    // first sample (the caller owns it), with the DSP set to its format, or
+    // -10 .. -14, with nothing left open.
     void header_update();
     int wav_parse(const char* path);
 
@@ -145,38 +124,27 @@ public:
 
 private:
     enum class Mode { kIdle, kRecording, kPlaying };
+    // Who closes: the count's line tells which kind of run it was, and the
+    // destructor's close tells none.
+    enum class Closer { kRecord, kPlay, kDestructor };
 
     // The operations above, with the lock held.
-    int OpenSoundcard(int flags);
-    int WriteMixer(unsigned long request, int left, int right);
-    // The device's answer, or -1 when it refused the request.
-    int SetDsp(unsigned long request, int value);
-    int BlockSize();
-    void CloseSoundcard();
-    // The wake pipe: calls off the capture thread's wait, or the play
-    // worker's wait for room on the device.
-    void Wake();
-    void DrainWake();
-    bool WriteWhenRoom(int fd, const char* buf, size_t len) const;
     int ParseWav(const char* path);
+    int BlockSize() { return device_.dsp_get_blksize(); }
     bool AllocateBlock(int bytes);
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();
-    void CaptureLoop();
-    void StopCapture(std::unique_lock<std::mutex>& hold);
-    void EndRecording(std::unique_lock<std::mutex>& hold, bool log_count);
-    void Close(bool recording);
-    // One playback transfer, without the lock: the block of len bytes, or
-    // with len 0 the play-out of what the device holds. False when a close
-    // came meanwhile.
-    bool Transfer(std::unique_lock<std::mutex>& hold, int len);
-    static void DropPlayback(int fd);
+    int FailRecordOpen(const char* message);
+    // The recording under way, taken under the lock for a wait without it.
+    std::shared_ptr<Recording> InProgress() const;
+    void EndRecording(std::unique_lock<std::mutex>& hold, Closer closer);
+    // The one close of every thread and of the destructor.
+    void Close(Closer closer);
 
     mutable std::mutex lock_;
-    // The fields, in their order of old.
+    // The fields, in their order of old; the device holds dsp_fd and mixer_fd.
     int64_t byte_count = 0;
-    int dsp_fd = -1;
-    int mixer_fd = -1;
+    SoundDevice device_;
     int data_offset = 0;
     int wav_fd = -1;
     int block_size = -1;
@@ -184,35 +152,20 @@ private:
 
     int block_capacity_ = 0;
     Mode mode_ = Mode::kIdle;
+    // Calls off the capture thread's wait, or the play worker's wait for
+    // room on the device.
+    WakePipe wake_;
 
-    // Recording: the capture thread, the writer it feeds, and what the
-    // worker has taken over. The capture thread uses dsp_fd and block_buf
-    // without the lock; both stay as they are until it has been joined.
-    std::thread capture_;
-    std::shared_ptr<RecordWriter> writer_;
+    // Recording: the one in progress, what the last one did, and where the
+    // files go. The capture uses the DSP and block_buf without the lock;
+    // both stay as they are until it has been stopped.
+    std::shared_ptr<Recording> recording_;
     std::weak_ptr<RecordWriter> last_writer_;
+    int64_t captured_ = 0;
     std::function<std::string()> next_path_;
     int64_t file_limit_;
     std::string last_path_;
-    std::atomic<bool> stop_capture_{false};
-    bool capture_joining_ = false;
-    std::condition_variable capture_joined_;
-    mutable std::mutex progress_lock_;
-    std::condition_variable progress_;
-    int64_t captured_ = 0;  // bytes the capture thread took in
-    int64_t taken_ = 0;     // of them, handed to the worker by dsp_read
-    bool closing_ = false;  // dsp_wait returns at once
-    int wake_read_ = -1;
-    int wake_write_ = -1;
 
-    // Playback: a transfer in flight on the worker's thread, and what a close
-    // that could not wait for it left for the worker to release.
-    bool transfer_active_ = false;
-    int closes_waiting_ = 0;   // closes waiting for the transfer in flight
-    bool stop_asked_ = false;  // play_stop came: no transfer waits any more
-    std::condition_variable transfer_done_;
-    bool abandoned_ = false;
-    int abandoned_dsp_ = -1;
-    int abandoned_mixer_ = -1;
-    std::unique_ptr<char[]> abandoned_buf_;
+    // Playback: the transfers of the one in progress.
+    Playback playback_;
 };

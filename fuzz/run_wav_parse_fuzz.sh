@@ -14,13 +14,13 @@ seconds=${1:?usage: run_wav_parse_fuzz.sh SECONDS}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-${TMPDIR:-/tmp}/recorder-build-fuzz}
 
-python3 "$repo/fuzz/make_wav_parse_corpus.py"
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DRECORDER_FUZZ=ON -DBUILD_TESTING=OFF \
     -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$build" -j2 --target wav_parse_fuzz
+cmake --build "$build" -j2 --target wav_parse_fuzz make-wav-parse-corpus
+"$build/make-wav-parse-corpus" "$repo/fuzz/corpus/wav_parse"
 
 mkdir -p "$build/wav_parse_corpus"
 cd "$build"

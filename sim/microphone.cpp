@@ -1,10 +1,12 @@
 #include "sim/microphone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
+#include "audio/wavformat.h"
 #include "sim/handheld.h"
 
 namespace sim {
@@ -12,11 +14,6 @@ namespace {
 
 constexpr double kToneHz = 440.0;
 constexpr double kToneLevel = 8000.0;
-
-uint32_t Le32(const unsigned char* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 uint16_t Le16(const unsigned char* p)
 {
@@ -40,41 +37,23 @@ Microphone::Microphone(const std::string& source)
     }
 }
 
-// Walks the chunks properly: this is the PC's file, not the recorder's
-// concern, and a sloppy reader here would only hide a broken test input.
+// The recorder's own reading of a file to play: what it would play, the
+// microphone hears.
 bool Microphone::Load(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                            std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+    const WavFormat format = wav_parse(bytes.data(), bytes.size());
+    const int bits = format.bits;
+    if (format.code != 0 || format.format_tag != 1 || format.channels < 1 ||
+        format.sample_rate == 0 || format.sample_rate > 0x7FFFFFFF || (bits != 8 && bits != 16))
         return false;
-    int bits = 0;
-    size_t at = 12;
-    const unsigned char* data = nullptr;
-    size_t data_size = 0;
-    while (at + 8 <= bytes.size()) {
-        const size_t size = Le32(&bytes[at + 4]);
-        const size_t body = at + 8;
-        const size_t room = bytes.size() - body;
-        if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && size >= 16 && room >= 16) {
-            if (Le16(&bytes[body]) != 1)
-                return false;
-            file_channels_ = Le16(&bytes[body + 2]);
-            file_rate_ = static_cast<int>(Le32(&bytes[body + 4]));
-            bits = Le16(&bytes[body + 14]);
-        } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
-            data = &bytes[body];
-            data_size = size < room ? size : room;
-            break;
-        }
-        if (size > room)
-            break;
-        at = body + size + (size & 1);
-    }
-    if (!data || file_channels_ < 1 || file_rate_ <= 0 || (bits != 8 && bits != 16))
-        return false;
+    file_channels_ = format.channels;
+    file_rate_ = static_cast<int>(format.sample_rate);
+    const unsigned char* data = bytes.data() + format.data_offset;
+    const size_t data_size = std::min(static_cast<size_t>(format.data_size),
+                                      bytes.size() - static_cast<size_t>(format.data_offset));
     const size_t width = bits / 8;
     const size_t count = data_size / width / file_channels_ * file_channels_;
     if (count == 0)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -42,6 +43,7 @@ struct Card {
     Clock::time_point stall_from{};
     long stall_ms = 0;
     long every_ms = 0;
+    std::condition_variable stall_changed;
     std::function<void()> after_create;
 };
 
@@ -209,6 +211,7 @@ void SetStall(long stall_ms, long every_ms)
     card.stall_from = Clock::now();
     card.stall_ms = std::max(stall_ms, 0L);
     card.every_ms = std::max(every_ms, 0L);
+    card.stall_changed.notify_all();
 }
 
 void AfterNextCreate(std::function<void()> act)
@@ -234,13 +237,15 @@ void Created()
 void WaitOutStall()
 {
     Card& card = TheCard();
-    Clock::time_point until;
-    {
-        std::lock_guard<std::mutex> hold(card.lock);
+    std::unique_lock<std::mutex> hold(card.lock);
+    // The card is busy until the stall's end; a new setting (the scenario's
+    // next stall, or none) takes over the stall in progress.
+    for (;;) {
         if (card.stall_ms <= 0)
             return;
         const auto stall = std::chrono::milliseconds(card.stall_ms);
         const auto since = Clock::now() - card.stall_from;
+        Clock::time_point until;
         if (card.every_ms > 0) {
             const auto every = std::chrono::milliseconds(card.every_ms);
             const auto round = since / every;
@@ -252,9 +257,8 @@ void WaitOutStall()
                 return;
             until = card.stall_from + stall;
         }
+        card.stall_changed.wait_until(hold, until);
     }
-    // The card itself is busy until then; nothing can end that sooner.
-    std::this_thread::sleep_until(until);
 }
 
 void BeforeChange(const std::string& host_path)
@@ -291,6 +295,13 @@ void Closed(int fd)
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.lock);
     card.open.erase(fd);
+}
+
+size_t OpenFiles()
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    return card.open.size();
 }
 
 void BeforeWrite(int fd)

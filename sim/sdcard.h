@@ -22,7 +22,8 @@ namespace sim {
 namespace sdcard {
 
 // Writes and syncs on the card stall for `stall_ms` from now, and again
-// every `every_ms` after that when it is positive. 0 ms: no more stalls.
+// every `every_ms` after that when it is positive. 0 ms: no more stalls. A
+// new setting takes over a stall in progress.
 void SetStall(long stall_ms, long every_ms);
 // Waits out a stall in progress, if any. Called before a write or a sync.
 void WaitOutStall();
@@ -44,6 +45,9 @@ void Written(int fd, off_t offset, size_t count);
 void Synced(int fd);
 // sync(): the whole card is kept as it is.
 void SyncedAll();
+// How many descriptors of card files and folders the platform calls hold
+// open now: 0 once every file a program made has been closed.
+size_t OpenFiles();
 
 // For tests of what happens between the making of a file and its first
 // write: `act` runs once, on the thread that made it, just after the next

@@ -21,9 +21,26 @@
 #include <thread>
 #include <vector>
 
+#include "audio/wavformat.h"
+#include "platform/oss.h"
 #include "sim/handheld.h"
 #include "sim/host_audio.h"
 #include "sim/microphone.h"
+
+// The card answers the recorder's requests by the recorder's own numbers;
+// they must be the kernel's too, or the program would not drive a real card.
+static_assert(oss::kDspReset == SNDCTL_DSP_RESET && oss::kDspSync == SNDCTL_DSP_SYNC &&
+                  oss::kDspSpeed == SNDCTL_DSP_SPEED && oss::kDspStereo == SNDCTL_DSP_STEREO &&
+                  oss::kDspGetBlkSize == SNDCTL_DSP_GETBLKSIZE &&
+                  oss::kDspSetFmt == SNDCTL_DSP_SETFMT &&
+                  oss::kDspSetFragment == SNDCTL_DSP_SETFRAGMENT,
+              "the DSP requests are the kernel's");
+static_assert(oss::kMixerWriteMic == SOUND_MIXER_WRITE_MIC &&
+                  oss::kMixerWriteAltPcm == SOUND_MIXER_WRITE_ALTPCM &&
+                  oss::kMixerWriteIGain == SOUND_MIXER_WRITE_IGAIN,
+              "the mixer requests are the kernel's");
+static_assert(oss::kAfmtU8 == AFMT_U8 && oss::kAfmtS16Le == AFMT_S16_LE,
+              "the sample formats are the kernel's");
 
 namespace sim {
 namespace soundcard {
@@ -53,9 +70,9 @@ constexpr int kEmulatedFragments = 2;
 struct Format {
     int rate = 8000;
     int channels = 1;
-    int afmt = AFMT_U8;
+    int afmt = oss::kAfmtU8;
 
-    int FrameBytes() const { return channels * (afmt == AFMT_S16_LE ? 2 : 1); }
+    int FrameBytes() const { return channels * (afmt == oss::kAfmtS16Le ? 2 : 1); }
     long long BytesPerSecond() const { return static_cast<long long>(rate) * FrameBytes(); }
 };
 
@@ -69,18 +86,6 @@ Clock::duration TimeOfBytes(long long bytes, const Format& f)
 {
     return std::chrono::duration_cast<Clock::duration>(
         std::chrono::nanoseconds(bytes * 1000000000LL / f.BytesPerSecond()));
-}
-
-void PutLe32(unsigned char* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-void PutLe16(unsigned char* p, uint16_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
 }
 
 // The speaker: a WAV file whose header always matches what it holds, so
@@ -103,11 +108,12 @@ public:
     {
         if (fd_ < 0)
             return;
-        const ssize_t wrote = ::pwrite(fd_, data, size, 44 + static_cast<off_t>(bytes_));
+        const ssize_t wrote =
+            ::pwrite(fd_, data, size, kWavHeaderBytes + static_cast<off_t>(bytes_));
         if (wrote > 0)
             bytes_ += static_cast<uint32_t>(wrote);
         WriteHeader(f);
-        host_audio::Play(data, size, f.rate, f.channels, f.afmt == AFMT_S16_LE ? 16 : 8);
+        host_audio::Play(data, size, f.rate, f.channels, f.afmt == oss::kAfmtS16Le ? 16 : 8);
     }
 
     void Stop()
@@ -124,21 +130,9 @@ private:
     {
         if (fd_ < 0)
             return;
-        unsigned char h[44];
-        const uint16_t align = static_cast<uint16_t>(f.FrameBytes());
-        std::copy_n("RIFF", 4, h);
-        PutLe32(h + 4, bytes_ + 36);
-        std::copy_n("WAVEfmt ", 8, h + 8);
-        PutLe32(h + 16, 16);
-        PutLe16(h + 20, 1);
-        PutLe16(h + 22, static_cast<uint16_t>(f.channels));
-        PutLe32(h + 24, static_cast<uint32_t>(f.rate));
-        PutLe32(h + 28, static_cast<uint32_t>(f.BytesPerSecond()));
-        PutLe16(h + 32, align);
-        PutLe16(h + 34, f.afmt == AFMT_S16_LE ? 16 : 8);
-        std::copy_n("data", 4, h + 36);
-        PutLe32(h + 40, bytes_);
-        if (::pwrite(fd_, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h))
+        const WavHeader h = WavHeader::ForBytes(f.channels, static_cast<uint32_t>(f.rate),
+                                                f.afmt == oss::kAfmtS16Le ? 16 : 8, bytes_);
+        if (::pwrite(fd_, h.bytes.data(), h.bytes.size(), 0) != kWavHeaderBytes)
             Notice("speaker: cannot update its file");
     }
 
@@ -465,7 +459,7 @@ void DspDevice::PlaybackLoop()
 int DspDevice::Ioctl(unsigned long request, void* arg)
 {
     std::unique_lock<std::mutex> hold(lock_);
-    if (request == SNDCTL_DSP_SYNC) {
+    if (request == oss::kDspSync) {
         if (!capture_) {
             ++syncing_;
             changed_.wait(
@@ -474,7 +468,7 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         }
         return 0;
     }
-    if (request == SNDCTL_DSP_RESET) {
+    if (request == oss::kDspReset) {
         Drain(capture_ ? near_ : far_);
         if (!capture_) {
             // The sound stops at once: the fragment being played is cut short.
@@ -489,8 +483,8 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         errno = EFAULT;
         return -1;
     }
-    const bool setting = request == SNDCTL_DSP_SPEED || request == SNDCTL_DSP_STEREO ||
-                         request == SNDCTL_DSP_CHANNELS || request == SNDCTL_DSP_SETFMT;
+    const bool setting = request == oss::kDspSpeed || request == oss::kDspStereo ||
+                         request == SNDCTL_DSP_CHANNELS || request == oss::kDspSetFmt;
     if (setting && !abilities_.takes_settings) {
         errno = ENOTTY;
         return -1;
@@ -498,13 +492,13 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
     const int most_channels = abilities_.stereo ? 2 : 1;
     Format next = format_;
     switch (request) {
-    case SNDCTL_DSP_SPEED:
+    case oss::kDspSpeed:
         next.rate =
             abilities_.fixed_rate ? abilities_.fixed_rate : std::clamp(*value, kMinRate, kMaxRate);
         Reconfigure(next);
         *value = format_.rate;
         return 0;
-    case SNDCTL_DSP_STEREO:
+    case oss::kDspStereo:
         next.channels = *value ? most_channels : 1;
         Reconfigure(next);
         *value = format_.channels - 1;
@@ -514,21 +508,22 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         Reconfigure(next);
         *value = format_.channels;
         return 0;
-    case SNDCTL_DSP_SETFMT:
+    case oss::kDspSetFmt:
         if (*value != AFMT_QUERY) {
-            next.afmt = *value == AFMT_S16_LE && abilities_.s16 ? AFMT_S16_LE : AFMT_U8;
+            next.afmt =
+                *value == oss::kAfmtS16Le && abilities_.s16 ? oss::kAfmtS16Le : oss::kAfmtU8;
             Reconfigure(next);
         }
         *value = format_.afmt;
         return 0;
     case SNDCTL_DSP_GETFMTS:
-        *value = AFMT_U8 | (abilities_.s16 ? AFMT_S16_LE : 0);
+        *value = oss::kAfmtU8 | (abilities_.s16 ? oss::kAfmtS16Le : 0);
         return 0;
-    case SNDCTL_DSP_GETBLKSIZE:
+    case oss::kDspGetBlkSize:
         // An emulation answers 0 until the reader has said what it wants.
         *value = emulated_ && !fragments_asked_ ? 0 : block_;
         return 0;
-    case SNDCTL_DSP_SETFRAGMENT:
+    case oss::kDspSetFragment:
         // A driver with fixed fragments takes the request as a hint and
         // keeps its own; the emulation sizes its buffer by it.
         if (emulated_) {

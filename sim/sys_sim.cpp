@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/exec_arguments.h"
+#include "platform/gpio.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
@@ -68,10 +69,6 @@ bool IsNode(const char* path, const char* node)
 {
     return std::string(path) == node;
 }
-
-// GPIO driver requests.
-constexpr unsigned long kGpioCardAbsent = 9;
-constexpr unsigned long kGpioHold = 11;
 
 bool WantsWrite(int flags)
 {
@@ -153,7 +150,7 @@ namespace sys {
 
 int open(const char* path, int flags, mode_t mode)
 {
-    if (IsNode(path, "/dev/GPIO")) {
+    if (IsNode(path, gpio::kDevice)) {
         Machine().RequireRoot();
         if (!Machine().GpioPresent()) {
             errno = ENOENT;
@@ -250,11 +247,11 @@ int ioctl(int fd, unsigned long request, void* arg)
             errno = EFAULT;
             return -1;
         }
-        if (request == kGpioCardAbsent) {
+        if (request == gpio::kCardAbsent) {
             *static_cast<int*>(arg) = Machine().Card() == sim::CardState::kOut ? 1 : 0;
             return 0;
         }
-        if (request == kGpioHold) {
+        if (request == gpio::kHold) {
             *static_cast<int*>(arg) = Machine().Hold() ? 1 : 0;
             return 0;
         }
@@ -278,7 +275,7 @@ int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
 
 int access(const char* path, int mode)
 {
-    if (IsNode(path, "/dev/GPIO")) {
+    if (IsNode(path, gpio::kDevice)) {
         Machine().RequireRoot();
         return 0;
     }

@@ -9,6 +9,7 @@
 #include "app/logmessage.h"
 #include "app/mainmenuapp.h"
 #include "audio/wavrecord.h"
+#include "platform/gpio.h"
 #include "platform/ini.h"
 #include "platform/sdlext.h"
 #include "platform/sys.h"
@@ -19,8 +20,6 @@
 namespace {
 
 constexpr const char* kUnit = "recorderview.cpp";
-constexpr unsigned long kGpioCardAbsent = 9;
-constexpr unsigned long kGpioHold = 11;
 
 struct tm LocalTime(time_t when)
 {
@@ -58,7 +57,7 @@ int CRecorderView::Initialize()
 {
     LogMessage(kUnit, __LINE__, "CRecorderView::Initialize()\n");
     if (gpio_fd == -1) {
-        gpio_fd = sys::open("/dev/GPIO", O_RDONLY);
+        gpio_fd = sys::open(gpio::kDevice, O_RDONLY);
         if (gpio_fd < 0) {
             gpio_fd = -1;
             LogMessage(kUnit, __LINE__, "GPIO_DEV open failed.\n");
@@ -246,7 +245,7 @@ int CRecorderView::QuerySdAbsent()
     if (gpio_fd == -1)
         return 0;
     int absent = 0;
-    sys::ioctl(gpio_fd, kGpioCardAbsent, &absent);
+    sys::ioctl(gpio_fd, gpio::kCardAbsent, &absent);
     return absent ? 1 : 0;
 }
 
@@ -255,7 +254,7 @@ int CRecorderView::QueryHold()
     if (gpio_fd == -1)
         return 0;
     int hold = 0;
-    sys::ioctl(gpio_fd, kGpioHold, &hold);
+    sys::ioctl(gpio_fd, gpio::kHold, &hold);
     return hold;
 }
 

@@ -1,20 +1,15 @@
 #include "tests/e2e/wav.h"
 
+#include "audio/wavformat.h"
 #include "tests/e2e/harness.h"
 
 namespace e2e {
 namespace {
 
-constexpr size_t kHeaderBytes = 44;
 constexpr int kFrameBytes = 4;
 
-uint32_t Le32(const std::string& bytes, size_t at)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t Le16(const std::string& bytes, size_t at)
+// One 16-bit sample of the counter microphone's data.
+uint16_t Sample(const std::string& bytes, size_t at)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
     return static_cast<uint16_t>(p[0] | p[1] << 8);
@@ -22,6 +17,8 @@ uint16_t Le16(const std::string& bytes, size_t at)
 
 }  // namespace
 
+// The recorder's own reader finds the fields; the file passes only if its
+// first 44 bytes are, byte for byte, the canonical header of those fields.
 Wav ReadWav(const std::string& path)
 {
     Wav wav;
@@ -31,32 +28,31 @@ Wav ReadWav(const std::string& path)
     }
     const std::string bytes = ReadFile(path);
     wav.file_size = bytes.size();
-    if (bytes.size() < kHeaderBytes) {
+    if (bytes.size() < kWavHeaderBytes) {
         wav.error = "shorter than a header: " + std::to_string(bytes.size()) + " bytes";
         return wav;
     }
-    if (bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 8, "WAVEfmt ") != 0 ||
-        bytes.compare(36, 4, "data") != 0 || Le32(bytes, 16) != 16) {
-        wav.error = "no canonical RIFF/WAVE header";
+    const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
+    const WavFormat f = wav_parse(raw, bytes.size());
+    if (f.data_offset != kWavHeaderBytes) {
+        wav.error = "no canonical RIFF/WAVE header (reader's code " + std::to_string(f.code) + ")";
         return wav;
     }
-    wav.riff_size = Le32(bytes, 4);
-    wav.format = Le16(bytes, 20);
-    wav.channels = Le16(bytes, 22);
-    wav.rate = Le32(bytes, 24);
-    wav.byte_rate = Le32(bytes, 28);
-    wav.block_align = Le16(bytes, 32);
-    wav.bits = Le16(bytes, 34);
-    wav.data_size = Le32(bytes, 40);
-    wav.data = bytes.substr(kHeaderBytes);
-    if (wav.format != 1)
-        wav.error = "not PCM: format " + std::to_string(wav.format);
-    else if (wav.riff_size != wav.data_size + 36)
-        wav.error = "RIFF size " + std::to_string(wav.riff_size) + " for data size " +
-                    std::to_string(wav.data_size);
-    else if (wav.block_align != wav.channels * (wav.bits / 8) ||
-             wav.byte_rate != wav.rate * wav.block_align)
-        wav.error = "inconsistent format fields";
+    wav.channels = f.channels;
+    wav.rate = f.sample_rate;
+    wav.bits = f.bits;
+    wav.data_size = static_cast<uint32_t>(f.data_size);
+    wav.data = bytes.substr(kWavHeaderBytes);
+    const WavHeader canonical =
+        WavHeader::ForBytes(f.channels, f.sample_rate, f.bits, wav.data_size);
+    for (int at = 0; at < kWavHeaderBytes; ++at) {
+        if (canonical.bytes[at] != raw[at]) {
+            wav.error = "header byte " + std::to_string(at) + " is " + std::to_string(raw[at]) +
+                        ", not the canonical header's " + std::to_string(canonical.bytes[at]) +
+                        " for " + std::to_string(wav.data_size) + " bytes of data";
+            break;
+        }
+    }
     return wav;
 }
 
@@ -72,7 +68,8 @@ bool Wav::IsRecorderFormat() const
 
 double Wav::Seconds() const
 {
-    return byte_rate ? static_cast<double>(data.size()) / byte_rate : 0;
+    const double byte_rate = static_cast<double>(rate) * WavHeader::BlockAlign(channels, bits);
+    return byte_rate > 0 ? static_cast<double>(data.size()) / byte_rate : 0;
 }
 
 std::string CounterBreak(const std::string& data)
@@ -80,8 +77,8 @@ std::string CounterBreak(const std::string& data)
     const size_t frames = data.size() / kFrameBytes;
     uint16_t previous = 0;
     for (size_t i = 0; i < frames; ++i) {
-        const uint16_t left = Le16(data, i * kFrameBytes);
-        const uint16_t right = Le16(data, i * kFrameBytes + 2);
+        const uint16_t left = Sample(data, i * kFrameBytes);
+        const uint16_t right = Sample(data, i * kFrameBytes + 2);
         if (left != right)
             return "frame " + std::to_string(i) + ": left " + std::to_string(left) + ", right " +
                    std::to_string(right);

@@ -11,12 +11,8 @@ namespace e2e {
 struct Wav {
     std::string error;  // empty when the file has a canonical PCM header
     uint64_t file_size = 0;
-    uint32_t riff_size = 0;
-    uint16_t format = 0;
     uint16_t channels = 0;
     uint32_t rate = 0;
-    uint32_t byte_rate = 0;
-    uint16_t block_align = 0;
     uint16_t bits = 0;
     uint32_t data_size = 0;  // as the header declares it
     std::string data;        // every byte after the header

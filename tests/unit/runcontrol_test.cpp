@@ -15,8 +15,8 @@
 
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
-#include "audio/recordwriter.h"
 #include "sim/sdcard.h"
+#include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -96,7 +96,7 @@ TEST_F(RunControl, ALeaveIsNotHeldUpByACardThatStallsTheNewFile)
         5000));
     EXPECT_LT(MsSince(asked), 1500);
     sim::sdcard::SetStall(0, 0);
-    EXPECT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+    EXPECT_TRUE(support::CardFilesClosed());
 }
 
 struct TakeUpCase {

@@ -23,7 +23,8 @@
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
-#include "tests/unit/eventually.h"
+#include "tests/support/handheld.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -109,15 +110,8 @@ uint32_t Le32(const std::vector<unsigned char>& b, size_t at)
 
 class SimSoundcard : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
-        card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
-        card::SetBlockSize(0);
-        card::SetMic("tone");
-        card::SetEmulated(false);
-        card::SetPlaybackHung(false);
-    }
+    void SetUp() override { support::ResetHandheld(); }
+    void TearDown() override { support::ResetHandheld(); }
 };
 
 // A playback DSP at 22050 Hz, 16-bit stereo.
@@ -414,7 +408,7 @@ TEST_F(SimSoundcard, AHungCardHoldsTheWriterUntilItGoesOn)
     const std::vector<unsigned char> sound(65536, 3);
     std::atomic<ssize_t> wrote{-2};
     std::thread writer([&] { wrote = sys::write(fd, sound.data(), sound.size()); });
-    EXPECT_TRUE(unit::Eventually([] { return card::Dsp().full; }));
+    EXPECT_TRUE(support::Eventually([] { return card::Dsp().full; }));
     EXPECT_EQ(card::Dsp().moved, 0);
     EXPECT_EQ(wrote.load(), -2);
     card::SetPlaybackHung(false);

@@ -25,12 +25,15 @@
 #include <thread>
 #include <vector>
 
-#include "audio/recordwriter.h"
+#include "audio/sounddevice.h"
+#include "audio/wavformat.h"
+#include "platform/oss.h"
 #include "platform/sys.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
-#include "tests/unit/eventually.h"
+#include "tests/support/handheld.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -38,9 +41,9 @@ namespace card = sim::soundcard;
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMixerAltPcm = 10;
-constexpr int kMixerMic = 7;
-constexpr int kMixerIGain = 12;
+constexpr int kMixerAltPcm = oss::MixerChannel(oss::kMixerWriteAltPcm);
+constexpr int kMixerMic = oss::MixerChannel(oss::kMixerWriteMic);
+constexpr int kMixerIGain = oss::MixerChannel(oss::kMixerWriteIGain);
 
 double Since(Clock::time_point start)
 {
@@ -65,58 +68,48 @@ void WriteFile(const char* handheld_path, const Bytes& bytes)
               static_cast<std::streamsize>(bytes.size()));
 }
 
-uint32_t Le32(const Bytes& b, size_t at)
+Bytes HeaderBytes(int channels, int rate, int bits, uint32_t declared)
 {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    const WavHeader h = WavHeader::ForBytes(channels, static_cast<uint32_t>(rate), bits, declared);
+    return Bytes(h.bytes.begin(), h.bytes.end());
 }
 
-void Put32(Bytes* b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b->push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-void Put16(Bytes* b, uint16_t v)
-{
-    b->push_back(static_cast<unsigned char>(v));
-    b->push_back(static_cast<unsigned char>(v >> 8));
-}
-
-void PutTag(Bytes* b, const char* tag)
-{
-    b->insert(b->end(), tag, tag + 4);
-}
-
+// The fmt chunk of a canonical header, and the head of its data chunk.
 Bytes FmtChunk(int channels, int rate, int bits)
 {
-    Bytes b;
-    PutTag(&b, "fmt ");
-    Put32(&b, 16);
-    Put16(&b, 1);
-    Put16(&b, static_cast<uint16_t>(channels));
-    Put32(&b, static_cast<uint32_t>(rate));
-    Put32(&b, static_cast<uint32_t>(rate * channels * bits / 8));
-    Put16(&b, static_cast<uint16_t>(channels * bits / 8));
-    Put16(&b, static_cast<uint16_t>(bits));
-    return b;
+    const Bytes h = HeaderBytes(channels, rate, bits, 0);
+    return Bytes(h.begin() + 12, h.begin() + 36);
+}
+
+Bytes DataChunkHead(uint32_t declared)
+{
+    const Bytes h = HeaderBytes(2, 22050, 16, declared);
+    return Bytes(h.begin() + 36, h.end());
 }
 
 // A WAV file; `extra` goes between the fmt and the data chunk.
 Bytes MakeWav(int channels, int rate, int bits, size_t data_bytes, const Bytes& extra = {},
               int64_t declared = -1)
 {
-    Bytes b;
-    PutTag(&b, "RIFF");
-    Put32(&b, static_cast<uint32_t>(36 + extra.size() + data_bytes));
-    PutTag(&b, "WAVE");
-    const Bytes fmt = FmtChunk(channels, rate, bits);
-    b.insert(b.end(), fmt.begin(), fmt.end());
-    b.insert(b.end(), extra.begin(), extra.end());
-    PutTag(&b, "data");
-    Put32(&b, static_cast<uint32_t>(declared >= 0 ? declared : static_cast<int64_t>(data_bytes)));
+    Bytes b = HeaderBytes(
+        channels, rate, bits,
+        static_cast<uint32_t>(declared >= 0 ? declared : static_cast<int64_t>(data_bytes)));
+    b.insert(b.begin() + 36, extra.begin(), extra.end());
     for (size_t i = 0; i < data_bytes; ++i)
         b.push_back(static_cast<unsigned char>(i * 13));
     return b;
+}
+
+// The data size a recording's header declares; the test fails unless the
+// whole header is the canonical one of 16-bit stereo at `rate` for it.
+uint32_t Declared(const Bytes& file, int rate = 22050)
+{
+    const uint32_t declared = static_cast<uint32_t>(wav_parse(file.data(), file.size()).data_size);
+    const Bytes canonical = HeaderBytes(2, rate, 16, declared);
+    EXPECT_TRUE(file.size() >= canonical.size() &&
+                std::equal(canonical.begin(), canonical.end(), file.begin()))
+        << "not the canonical header of " << declared << " bytes at " << rate << " Hz";
+    return declared;
 }
 
 // The counter microphone's frames must follow one another, both channels
@@ -191,22 +184,10 @@ class WavRecordTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        support::ResetHandheld("counter");
         sys::mkdir("/mnt/sd/music/rec", 0755);
-        card::SetMic("counter");
     }
-    void TearDown() override
-    {
-        card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
-        card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
-        card::SetBlockSize(0);
-        card::SetMic("tone");
-        card::SetEmulated(false);
-        card::SetPlaybackHung(false);
-        card::SetAbilities(card::Abilities{});
-        sim::sdcard::SetStall(0, 0);
-        Machine().SetCard(sim::CardState::kIn);
-        Machine().SetCardFree(-1);
-    }
+    void TearDown() override { support::ResetHandheld(); }
 };
 
 TEST_F(WavRecordTest, StartHeaderIsByteForByteAndTheDevicesAreSetForRecording)
@@ -269,11 +250,10 @@ TEST_F(WavRecordTest, HeaderDeclaresWhatTheFileHoldsAndTheRecordingPlaysBack)
 
         const Bytes file = ReadFile(path);
         ASSERT_GE(file.size(), 44u);
-        const uint32_t data = Le32(file, 40);
+        const uint32_t data = Declared(file);
         EXPECT_EQ(data, file.size() - 44);
         EXPECT_EQ(static_cast<long>(data), written);
         EXPECT_EQ(data % 4, 0u);
-        EXPECT_EQ(Le32(file, 4), data + 36);
         // What the card delivered in that time, give or take a block.
         EXPECT_NEAR(data, seconds * 88200, 2 * 4096 + seconds * 88200 * 0.05);
         EXPECT_TRUE(UnbrokenRun(file, 44));
@@ -291,7 +271,7 @@ TEST_F(WavRecordTest, HeaderDeclaresWhatTheFileHoldsAndTheRecordingPlaysBack)
         const Bytes speaker = ReadFile("/sim/speaker.wav");
         ASSERT_EQ(speaker.size(), file.size());
         EXPECT_TRUE(std::equal(file.begin() + 44, file.end(), speaker.begin() + 44));
-        EXPECT_EQ(Le32(speaker, 24), 22050u);
+        EXPECT_EQ(Declared(speaker), speaker.size() - 44);
     }
 }
 
@@ -322,8 +302,8 @@ TEST_F(WavRecordTest, WavParseCodesMessagesAndPositions)
         Bytes b = MakeWav(2, 22050, 16, 0);
         std::memcpy(b.data() + 36, "pad ", 4);
         b.resize(at, 0x77);
-        PutTag(&b, "data");
-        Put32(&b, 4000);
+        const Bytes head = DataChunkHead(4000);
+        b.insert(b.end(), head.begin(), head.end());
         b.resize(b.size() + 4000, 1);
         return b;
     };
@@ -496,7 +476,10 @@ TEST_F(WavRecordTest, SoundcardCodesWithDevicesAbsentUnwritableOrBusy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         card::SetNodeState(c.node, c.state);
-        EXPECT_EQ(wav.soundcard_open(O_WRONLY), c.code);
+        SoundDevice device;
+        EXPECT_EQ(device.soundcard_open(O_WRONLY), c.code);
+        EXPECT_EQ(device.dsp_fd(), -1);
+        EXPECT_EQ(device.mixer_fd(), -1);
         ExpectIdle(wav);
         for (const bool recording : {true, false}) {
             testing::internal::CaptureStdout();
@@ -516,20 +499,27 @@ TEST_F(WavRecordTest, SoundcardCodesWithDevicesAbsentUnwritableOrBusy)
 
 TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
 {
-    CWavRecord wav;
-    ASSERT_GE(wav.soundcard_open(O_WRONLY), 0);
-    EXPECT_EQ(wav.dsp_get_blksize(), 4096);
-    wav.mixer_write(oss::kMixerWriteMic, 150, 90);
+    SoundDevice device;
+    ASSERT_GE(device.soundcard_open(O_WRONLY), 0);
+    EXPECT_EQ(device.dsp_get_blksize(), 4096);
+    device.mixer_write(oss::kMixerWriteMic, 150, 90);
     EXPECT_EQ(card::MixerLevel(kMixerMic), 23160);
-    wav.mixer_write(oss::kMixerWriteIGain, 0, 120);
+    device.mixer_write(oss::kMixerWriteIGain, 0, 120);
     EXPECT_EQ(card::MixerLevel(kMixerIGain), 30720);
-    wav.soundcard_close();
-    EXPECT_EQ(wav.dsp_get_blksize(), 1024);
+    // A close of closed devices still says so.
+    testing::internal::CaptureStdout();
+    device.soundcard_close();
+    device.soundcard_close();
+    const std::string closes = CapturedLog();
+    const size_t first = closes.find("]  soundcard_close()\n");
+    ASSERT_NE(first, std::string::npos) << closes;
+    EXPECT_NE(closes.find("]  soundcard_close()\n", first + 1), std::string::npos) << closes;
+    EXPECT_EQ(device.dsp_get_blksize(), 1024);
 
+    CWavRecord wav;
     card::SetBlockSize(512);
     ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/small.wav"), 0);
     EXPECT_EQ(wav.fields().block_size, 1024);
-    EXPECT_EQ(wav.dsp_get_blksize(), 1024);
     // Two of the card's fragments make one block; nothing is lost between.
     ASSERT_TRUE(RecordFor(wav, 0.3));
     wav.record_close();
@@ -576,9 +566,7 @@ TEST_F(WavRecordTest, TheHeaderDeclaresWhatTheCardRecords)
         EXPECT_TRUE(recorded);
         const Bytes file = ReadFile(path);
         ASSERT_GT(file.size(), 44u + 88200 / 10);
-        EXPECT_EQ(Le32(file, 24), c.rate);
-        EXPECT_EQ(Le32(file, 28), c.rate * 4);
-        EXPECT_EQ(Le32(file, 40), file.size() - 44);
+        EXPECT_EQ(Declared(file, c.rate), file.size() - 44);
         EXPECT_TRUE(UnbrokenRun(file, 44));
     }
 }
@@ -626,7 +614,7 @@ TEST_F(WavRecordTest, TheCardChangesBetweenTheFileAndItsHeader)
             EXPECT_TRUE(recorded);
             const Bytes file = ReadFile(path);
             ASSERT_GT(file.size(), 44u + 88200 / 10);
-            EXPECT_EQ(Le32(file, 40), file.size() - 44);
+            EXPECT_EQ(Declared(file), file.size() - 44);
         } else if (c.file_size < 0) {
             EXPECT_FALSE(exists);
         } else {
@@ -684,7 +672,7 @@ TEST_F(WavRecordTest, AFailedWriteReachesTheWorkerAndTheFileKeepsWhatItGot)
             EXPECT_EQ(file.size(), 44u + c.kept);
         else
             EXPECT_GT(file.size(), 44u + 88200u);
-        EXPECT_EQ(Le32(file, 40), (file.size() - 44) / 4 * 4);
+        EXPECT_EQ(Declared(file), (file.size() - 44) / 4 * 4);
     }
     CWavRecord idle;
     EXPECT_EQ(idle.file_write(4096), -2);
@@ -845,13 +833,13 @@ TEST_F(WavRecordTest, StallingCardLosesNothingAndHoldsUpNoCall)
     const double recorded = Since(start);
     wav.record_close();
     const double closing = Since(close);
-    ASSERT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+    ASSERT_TRUE(support::CardFilesClosed());
     EXPECT_LT(slowest, 0.2);
     EXPECT_LT(closing, 1.1);
     EXPECT_EQ(card::Dsp().overruns, 0);
     const Bytes file = ReadFile(path);
     ASSERT_GT(file.size(), 44u);
-    EXPECT_EQ(Le32(file, 40), (file.size() - 44) / 4 * 4);
+    EXPECT_EQ(Declared(file), (file.size() - 44) / 4 * 4);
     EXPECT_TRUE(UnbrokenRun(file, 44));
     // All that was captured until the close: the recording's time, less
     // what the card had not handed over yet.
@@ -891,14 +879,14 @@ TEST_F(WavRecordTest, ALongRecordingGoesOnInNewFiles)
             sim::sdcard::SetStall(c.stall_ms, 0);
         const bool kept_going = RecordFor(wav, 2.2);
         wav.record_close();
-        ASSERT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+        ASSERT_TRUE(support::CardFilesClosed());
         EXPECT_EQ(card::Dsp().overruns, 0);
         if (c.next_is_taken) {
             EXPECT_FALSE(kept_going);
             EXPECT_EQ(ReadFile(names[1].c_str()), users);
             const Bytes full = ReadFile(names[0].c_str());
             EXPECT_EQ(full.size(), 44u + kLimit);
-            EXPECT_EQ(Le32(full, 40), kLimit);
+            EXPECT_EQ(Declared(full), kLimit);
             EXPECT_TRUE(UnbrokenRun(full, 44));
             continue;
         }
@@ -910,8 +898,7 @@ TEST_F(WavRecordTest, ALongRecordingGoesOnInNewFiles)
             SCOPED_TRACE(names[i]);
             const Bytes file = ReadFile(names[i].c_str());
             ASSERT_GT(file.size(), 44u);
-            EXPECT_EQ(Le32(file, 40), file.size() - 44);
-            EXPECT_EQ(Le32(file, 4), file.size() - 8);
+            EXPECT_EQ(Declared(file), file.size() - 44);
             if (i + 1 < handed_out) {
                 EXPECT_EQ(file.size(), 44u + kLimit);
             }
@@ -959,7 +946,7 @@ TEST_F(WavRecordTest, CloseReturnsWhileThePlaybackDeviceHangs)
             }
             last = rc;
         });
-        EXPECT_TRUE(unit::Eventually([&] { return c.stuck(wav); }));
+        EXPECT_TRUE(support::Eventually([&] { return c.stuck(wav); }));
         const Clock::time_point close = Clock::now();
         wav.play_close();
         EXPECT_LT(Since(close), 1.2);
@@ -1018,7 +1005,7 @@ TEST_F(WavRecordTest, TheEndIsPlayedOutAndAStopDropsWhatTheDeviceHolds)
         });
         double stopping = 0;
         if (c.stop != Stop::kNone) {
-            EXPECT_TRUE(unit::Eventually([&] {
+            EXPECT_TRUE(support::Eventually([&] {
                 return c.stop == Stop::kMidSong
                            ? wav.fields().byte_count >= static_cast<long>(kSong / 2)
                            : card::Dsp().syncing;
@@ -1068,12 +1055,12 @@ TEST_F(WavRecordTest, AStallWhileTheFileIsMadeCostsNoSound)
     const double recorded = Since(start);
     wav.record_close();
     // The close came in the stall: the writer ends the file after it.
-    ASSERT_TRUE(RecordWriter::WaitAllClosed(std::chrono::seconds(5)));
+    ASSERT_TRUE(support::CardFilesClosed());
     EXPECT_EQ(card::Dsp().overruns, 0);
     const Bytes file = ReadFile(path);
     // All of it, less the fragment the card had not handed over at the close.
     ASSERT_GT(file.size(), 44u + static_cast<size_t>(88200 * (recorded - 0.15)));
-    EXPECT_EQ(Le32(file, 40), file.size() - 44);
+    EXPECT_EQ(Declared(file), file.size() - 44);
     // The counter microphone starts at frame 0 when the DSP opens.
     EXPECT_EQ(file[44] | file[45] << 8, 0);
     EXPECT_TRUE(UnbrokenRun(file, 44));
@@ -1137,8 +1124,7 @@ TEST_F(WavRecordTest, KilledEarlyOrLateTheFileIsValid)
         ASSERT_TRUE(WIFSIGNALED(status)) << status;
         const Bytes file = ReadFile(path);
         ASSERT_GE(file.size(), 44u);
-        const uint32_t declared = Le32(file, 40);
-        EXPECT_EQ(Le32(file, 4), declared + 36);
+        const uint32_t declared = Declared(file);
         EXPECT_LE(declared, file.size() - 44);
         EXPECT_GT(declared + 88200, after_ms / 1000.0 * 88200);
         EXPECT_TRUE(UnbrokenRun(file, 44));

@@ -1,0 +1,56 @@
+#pragma once
+// The transfers of one playback into the DSP, on the play worker's thread:
+// each block written as soon as the device has room for it, so the device
+// paces the worker and holds a few blocks ahead, and at the end the
+// play-out of what it holds. A stop or a close calls the wait off through
+// the wake pipe; a close that cannot wait for a device that hangs hands the
+// devices over, and the transfer releases them when the device lets go.
+//
+// Every member is called with the stream's lock held (`hold`); a transfer
+// releases it while it waits on the device, so a close never waits behind
+// a device that hangs.
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "audio/sounddevice.h"
+
+class Playback {
+public:
+    explicit Playback(int wake_fd) : wake_fd_(wake_fd) {}
+    Playback(const Playback&) = delete;
+    Playback& operator=(const Playback&) = delete;
+
+    // A new playback: no stop asked, nothing in flight.
+    void Begin();
+    // Writes `len` bytes of `buf` as the device makes room (len > 0), or
+    // waits until what it holds has played (len 0). False when a close came
+    // before or meanwhile; true at once, moving nothing, after a stop.
+    bool Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device, const char* buf,
+                  int len);
+    // A stop: the transfer in flight returns at once, and what the device
+    // holds is dropped. The caller has woken the worker's wait.
+    void Stop(SoundDevice& device);
+    bool stopped() const { return stop_asked_; }
+    bool in_transfer() const { return active_; }
+
+    // A close waits for the transfer in flight, a second at most, while the
+    // worker's next transfer is refused; the caller has woken the worker's
+    // wait. True when no transfer is in flight any more; else the caller
+    // hands over what the transfer still uses (Abandon).
+    bool WaitForTransfer(std::unique_lock<std::mutex>& hold);
+    void Abandon(SoundDevice device, std::unique_ptr<char[]> buf);
+
+private:
+    bool WriteWhenRoom(int fd, const char* buf, size_t len) const;
+
+    const int wake_fd_;
+    bool active_ = false;
+    int closes_waiting_ = 0;   // closes waiting for the transfer in flight
+    bool stop_asked_ = false;  // no transfer waits any more
+    std::condition_variable done_;
+    bool abandoned_ = false;
+    SoundDevice abandoned_device_;
+    std::unique_ptr<char[]> abandoned_buf_;
+};

@@ -1,0 +1,66 @@
+#include "audio/recording.h"
+
+#include <fcntl.h>
+
+#include "app/logmessage.h"
+#include "platform/sys.h"
+
+std::unique_ptr<Recording> Recording::Start(const Source& source)
+{
+    std::shared_ptr<RecordWriter> writer = RecordWriter::Create();
+    if (!writer) {
+        LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
+        return nullptr;
+    }
+    return std::unique_ptr<Recording>(new Recording(std::move(writer), source));
+}
+
+Recording::Recording(std::shared_ptr<RecordWriter> writer, const Source& source)
+    : writer_(std::move(writer)),
+      capture_(new Capture(source.dsp_fd, source.buf, source.block, source.wake_fd, writer_))
+{
+}
+
+Recording::~Recording()
+{
+    StopCapture();
+    // A writer that has the file closes it (at once here: only a failed
+    // start ends this way); one that never got it has nothing to end.
+    if (began_)
+        writer_->Finish(std::chrono::milliseconds(0), nullptr);
+}
+
+int Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait)
+{
+    const int fd = sys::open(files.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
+        return -1;
+    }
+    // The writer writes the start header, so a card that stalls it holds
+    // this call only so long; the file is removed when it fails.
+    began_ = true;
+    writer_->Begin(fd, std::move(files));
+    return writer_->HeaderWritten(wait) ? fd : -1;
+}
+
+void Recording::StopCapture()
+{
+    capture_->Closing();
+    capture_->Stop();
+}
+
+std::shared_ptr<RecordWriter> Recording::Finish(std::chrono::milliseconds wait, bool log_count)
+{
+    std::function<void(int64_t)> closed;
+    if (log_count) {
+        closed = [](int64_t written) {
+            // The count of a long recording outgrows a 32-bit long.
+            LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%lld\n",
+                       static_cast<long long>(written));
+        };
+    }
+    began_ = false;
+    writer_->Finish(wait, std::move(closed));
+    return writer_;
+}

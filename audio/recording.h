@@ -1,0 +1,65 @@
+#pragma once
+// One recording from the DSP into its files: the capture thread that takes
+// the card's sound in as it comes, and the writer whose buffer rides out the
+// SD card's stalls while its own thread writes, syncs and keeps the header
+// true. The stream drives it under its lock; the capture's stop alone may
+// run without it, from any thread.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/capture.h"
+#include "audio/recordwriter.h"
+
+class Recording {
+public:
+    // Where the capture reads: the open DSP (non-blocking), a buffer of
+    // `block` bytes, and the wake pipe that calls off its wait. All stay
+    // the caller's, untouched, until StopCapture has returned.
+    struct Source {
+        int dsp_fd;
+        char* buf;
+        size_t block;
+        int wake_fd;
+    };
+    // Capture starts at once, before the file is made: a card that stalls
+    // the making must not cost the first second of sound. Null, with the
+    // failure logged, when the writer's buffer cannot be had.
+    static std::unique_ptr<Recording> Start(const Source& source);
+    ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // Makes the file at files.path and has the writer write its start
+    // header, waiting `wait` at most: the file's descriptor, or -1 with the
+    // failure logged and no file left behind. A header still on its way
+    // counts as written: should it fail later, the writer fails then.
+    int MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait);
+
+    int Wait(int timeout_ms) { return capture_->Wait(timeout_ms); }
+    int Take() { return capture_->Take(); }
+    int64_t Captured() const { return capture_->Captured(); }
+    int64_t Written() const { return writer_->Written(); }
+    bool Failed() const { return writer_->Failed(); }
+    std::string Path() const { return writer_->Path(); }
+    // Every sample captured so far in the file under a true header, within
+    // `wait`.
+    void Flush(std::chrono::milliseconds wait) { writer_->Flush(wait); }
+
+    // Ends the capture: from any thread, any number of times. The caller
+    // writes the wake byte first.
+    void StopCapture();
+    // Once the capture has stopped: the writer ends the file with every
+    // sample captured and logs the count if `log_count`, within `wait`; a
+    // card that stalls longer is left to the writer, which is returned.
+    std::shared_ptr<RecordWriter> Finish(std::chrono::milliseconds wait, bool log_count);
+
+private:
+    Recording(std::shared_ptr<RecordWriter> writer, const Source& source);
+
+    const std::shared_ptr<RecordWriter> writer_;
+    const std::unique_ptr<Capture> capture_;
+    bool began_ = false;
+};
