@@ -27,16 +27,11 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-// The words that may follow a command that takes one of a few: the parsers
-// check against these, and ScenarioCommands shows them to the reference.
-const Words kPress = {"down", "up"};
-const Words kTouch = {"down", "up", "move"};
-const Words kSwitch = {"on", "off"};
-const Words kGpio = {"ok", "absent"};
-const Words kPower = {"cut"};
-const Words kOss = {"native", "emulated"};
-// The sources the microphone knows by name; any other word is a WAV file.
-const Words kMicNames = {"tone", "counter"};
+// The words that may follow a command that takes one of a few, from the
+// table of commands below: the parsers check against them, and
+// ScenarioCommands shows them to the reference. A table built on first use,
+// as the scenario is first read while the recorder's globals are built.
+const Words& ModesOf(const std::string& command);
 
 bool OneOf(const std::string& word, const Words& choices)
 {
@@ -135,7 +130,8 @@ using Parser = bool (*)(const Words&, ScenarioCommand*, std::string*);
 
 bool ParseKey(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], kPress) || (w.size() == 4 && w[3] != "ctrl")) {
+    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], ModesOf(w[0])) ||
+        (w.size() == 4 && w[3] != "ctrl")) {
         *error = "expected: key down|up <keysym> [ctrl]";
         return false;
     }
@@ -159,7 +155,7 @@ bool ParseButton(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long button = 0;
     long stick = 0;
-    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], kPress) || !ToLong(w[2], &button) ||
+    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], ModesOf(w[0])) || !ToLong(w[2], &button) ||
         button < 0 || button > 255 ||
         (w.size() == 4 && (!ToLong(w[3], &stick) || stick < 0 || stick > 255))) {
         *error = "expected: button down|up <n> [joystick]";
@@ -200,7 +196,7 @@ bool ParseTouch(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long x = 0;
     long y = 0;
-    if (w.size() != 4 || !OneOf(w[1], kTouch) || !ToLong(w[2], &x) || x < 0 || x > 65535 ||
+    if (w.size() != 4 || !OneOf(w[1], ModesOf(w[0])) || !ToLong(w[2], &x) || x < 0 || x > 65535 ||
         !ToLong(w[3], &y) || y < 0 || y > 65535) {
         *error = "expected: touch down|up|move <x> <y>";
         return false;
@@ -270,7 +266,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParseHold(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || !OneOf(w[1], kSwitch)) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: hold on|off";
         return false;
     }
@@ -358,7 +354,7 @@ bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
 // The GPIO driver: there, or missing as on a PC (the card is not watched).
 bool ParseGpio(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || !OneOf(w[1], kGpio)) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: gpio ok|absent";
         return false;
     }
@@ -391,7 +387,7 @@ bool ParseMic(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || !OneOf(w[1], kPower)) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: power cut";
         return false;
     }
@@ -401,7 +397,7 @@ bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParseOss(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || !OneOf(w[1], kOss)) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: oss native|emulated";
         return false;
     }
@@ -418,12 +414,12 @@ struct Command {
 const std::map<std::string, Command>& Commands()
 {
     static const std::map<std::string, Command> commands = {
-        {"key", {ParseKey, kPress}},
-        {"button", {ParseButton, kPress}},
+        {"key", {ParseKey, {"down", "up"}}},
+        {"button", {ParseButton, {"down", "up"}}},
         {"axis", {ParseAxis, {}}},
-        {"touch", {ParseTouch, kTouch}},
+        {"touch", {ParseTouch, {"down", "up", "move"}}},
         {"card", {ParseCard, CardModes()}},
-        {"hold", {ParseHold, kSwitch}},
+        {"hold", {ParseHold, {"on", "off"}}},
         {"battery", {ParseBattery, {}}},
         {"clock", {ParseClock, {}}},
         {"shot", {ParseShot, {}}},
@@ -431,12 +427,18 @@ const std::map<std::string, Command>& Commands()
         {"dsp", {ParseSoundNode, KeysOf(SoundNodeStates())}},
         {"mixer", {ParseSoundNode, KeysOf(SoundNodeStates())}},
         {"blksize", {ParseBlkSize, {}}},
-        {"mic", {ParseMic, kMicNames}},
-        {"gpio", {ParseGpio, kGpio}},
-        {"power", {ParsePower, kPower}},
-        {"oss", {ParseOss, kOss}},
+        // The sources the microphone knows by name; any other word is a WAV file.
+        {"mic", {ParseMic, {"tone", "counter"}}},
+        {"gpio", {ParseGpio, {"ok", "absent"}}},
+        {"power", {ParsePower, {"cut"}}},
+        {"oss", {ParseOss, {"native", "emulated"}}},
     };
     return commands;
+}
+
+const Words& ModesOf(const std::string& command)
+{
+    return Commands().at(command).modes;
 }
 
 // The player: one thread that waits for the screen, then for each command's
