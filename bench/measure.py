@@ -4,6 +4,11 @@ the start of the process to its first frame, and its CPU use idle, while
 recording and while playing (30 seconds each by default).
 
     bench/measure.py [--build build] [--seconds 30]
+    bench/measure.py --floor [--build build] [--seconds 30]
+
+With --floor it measures, the same way, what SDL alone costs: bench/sdl_floor
+opening SDL as the recorder does and then only waiting for events, and then
+polling for them without waiting.
 
 Run from the repository's root after a build. CPU use is the run time
 the scheduler counted for every thread (/proc/<pid>/task/*/schedstat, in
@@ -27,11 +32,31 @@ def cpu_seconds(pid):
     return total / 1e9
 
 
+def floor(args):
+    env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy")
+    margin = 2
+    for how in ("wait", "poll"):
+        program = subprocess.Popen([f"{args.build}/bench/sdl_floor", how], env=env,
+                                   stdout=subprocess.PIPE, text=True)
+        program.stdout.readline()  # "up": SDL and its screen are open
+        time.sleep(margin)
+        a, ta = cpu_seconds(program.pid), time.time()
+        time.sleep(max(1, args.seconds - 2 * margin))
+        b, tb = cpu_seconds(program.pid), time.time()
+        program.terminate()
+        program.wait()
+        print(f"SDL only, {how:4s} {100 * (b - a) / (tb - ta):5.2f} % of one core")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
     parser.add_argument("--seconds", type=int, default=30)
+    parser.add_argument("--floor", action="store_true")
     args = parser.parse_args()
+    if args.floor:
+        floor(args)
+        return
     phase = args.seconds * 1000
     root = tempfile.mkdtemp(prefix="recorder-measure-")
     subprocess.run([f"{args.build}/handheld-root", root], check=True)

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +26,26 @@ namespace sim {
 namespace {
 
 using Words = std::vector<std::string>;
+
+// The words that may follow a command that takes one of a few, from the
+// table of commands below: the parsers check against them, and
+// ScenarioCommands shows them to the reference. A table built on first use,
+// as the scenario is first read while the recorder's globals are built.
+const Words& ModesOf(const std::string& command);
+
+bool OneOf(const std::string& word, const Words& choices)
+{
+    return std::find(choices.begin(), choices.end(), word) != choices.end();
+}
+
+template <class Map>
+Words KeysOf(const Map& map)
+{
+    Words keys;
+    for (const auto& entry : map)
+        keys.push_back(entry.first);
+    return keys;
+}
 
 bool ToLong(const std::string& word, long* value)
 {
@@ -79,9 +100,15 @@ int KeyByName(const std::string& name)
 }
 
 // SDL keeps 128 events and drops the rest, as on the handheld. Said once
-// per burst, so a test can tell that it did fill the queue.
+// per burst, so a test can tell that it did fill the queue. SDL 1.2 hands
+// only the events it reads from the window to the event filter, not pushed
+// ones: the filter is asked here, so that a scenario's key is the window's
+// key, the device keys among them.
 void Push(SDL_Event event)
 {
+    const SDL_EventFilter filter = SDL_GetEventFilter();
+    if (filter && !filter(&event))
+        return;
     static std::atomic<bool> dropping{false};
     const bool dropped = SDL_PushEvent(&event) != 0;
     if (dropped && !dropping.exchange(true))
@@ -103,7 +130,7 @@ using Parser = bool (*)(const Words&, ScenarioCommand*, std::string*);
 
 bool ParseKey(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() < 3 || w.size() > 4 || (w[1] != "down" && w[1] != "up") ||
+    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], ModesOf(w[0])) ||
         (w.size() == 4 && w[3] != "ctrl")) {
         *error = "expected: key down|up <keysym> [ctrl]";
         return false;
@@ -128,8 +155,8 @@ bool ParseButton(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long button = 0;
     long stick = 0;
-    if (w.size() < 3 || w.size() > 4 || (w[1] != "down" && w[1] != "up") ||
-        !ToLong(w[2], &button) || button < 0 || button > 255 ||
+    if (w.size() < 3 || w.size() > 4 || !OneOf(w[1], ModesOf(w[0])) || !ToLong(w[2], &button) ||
+        button < 0 || button > 255 ||
         (w.size() == 4 && (!ToLong(w[3], &stick) || stick < 0 || stick > 255))) {
         *error = "expected: button down|up <n> [joystick]";
         return false;
@@ -169,8 +196,8 @@ bool ParseTouch(const Words& w, ScenarioCommand* c, std::string* error)
 {
     long x = 0;
     long y = 0;
-    if (w.size() != 4 || (w[1] != "down" && w[1] != "up" && w[1] != "move") || !ToLong(w[2], &x) ||
-        x < 0 || x > 65535 || !ToLong(w[3], &y) || y < 0 || y > 65535) {
+    if (w.size() != 4 || !OneOf(w[1], ModesOf(w[0])) || !ToLong(w[2], &x) || x < 0 || x > 65535 ||
+        !ToLong(w[3], &y) || y < 0 || y > 65535) {
         *error = "expected: touch down|up|move <x> <y>";
         return false;
     }
@@ -189,6 +216,20 @@ bool ParseTouch(const Words& w, ScenarioCommand* c, std::string* error)
     c->input = true;
     c->act = [e](Handheld&) { Push(e); };
     return true;
+}
+
+const std::map<std::string, CardState>& CardStates()
+{
+    static const std::map<std::string, CardState> states = {
+        {"in", CardState::kIn}, {"out", CardState::kOut}, {"locked", CardState::kLocked}};
+    return states;
+}
+
+Words CardModes()
+{
+    Words modes = KeysOf(CardStates());
+    modes.insert(modes.end(), {"free", "stall"});
+    return modes;
 }
 
 bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
@@ -212,8 +253,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
         };
         return true;
     }
-    static const std::map<std::string, CardState> states = {
-        {"in", CardState::kIn}, {"out", CardState::kOut}, {"locked", CardState::kLocked}};
+    const auto& states = CardStates();
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
         *error = "expected: card in|out|locked, card free <bytes> or card stall <ms> [every <ms>]";
@@ -226,7 +266,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParseHold(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: hold on|off";
         return false;
     }
@@ -286,14 +326,20 @@ bool ParseQuit(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
-// The sound card's device nodes: "dsp" or "mixer", then the state.
-bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
+const std::map<std::string, soundcard::NodeState>& SoundNodeStates()
 {
     static const std::map<std::string, soundcard::NodeState> states = {
         {"ok", soundcard::NodeState::kOk},
         {"absent", soundcard::NodeState::kAbsent},
         {"readonly", soundcard::NodeState::kReadOnly},
         {"busy", soundcard::NodeState::kBusy}};
+    return states;
+}
+
+// The sound card's device nodes: "dsp" or "mixer", then the state.
+bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    const auto& states = SoundNodeStates();
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
         *error = "expected: " + w[0] + " ok|absent|readonly|busy";
@@ -308,7 +354,7 @@ bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
 // The GPIO driver: there, or missing as on a PC (the card is not watched).
 bool ParseGpio(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || (w[1] != "ok" && w[1] != "absent")) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: gpio ok|absent";
         return false;
     }
@@ -341,7 +387,7 @@ bool ParseMic(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || w[1] != "cut") {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: power cut";
         return false;
     }
@@ -351,7 +397,7 @@ bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
 
 bool ParseOss(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || (w[1] != "native" && w[1] != "emulated")) {
+    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
         *error = "expected: oss native|emulated";
         return false;
     }
@@ -360,17 +406,39 @@ bool ParseOss(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
-const std::map<std::string, Parser>& Parsers()
+struct Command {
+    Parser parse;
+    Words modes;
+};
+
+const std::map<std::string, Command>& Commands()
 {
-    static const std::map<std::string, Parser> parsers = {
-        {"key", ParseKey},         {"button", ParseButton}, {"axis", ParseAxis},
-        {"touch", ParseTouch},     {"card", ParseCard},     {"hold", ParseHold},
-        {"battery", ParseBattery}, {"clock", ParseClock},   {"shot", ParseShot},
-        {"quit", ParseQuit},       {"dsp", ParseSoundNode}, {"mixer", ParseSoundNode},
-        {"blksize", ParseBlkSize}, {"mic", ParseMic},       {"gpio", ParseGpio},
-        {"power", ParsePower},     {"oss", ParseOss},
+    static const std::map<std::string, Command> commands = {
+        {"key", {ParseKey, {"down", "up"}}},
+        {"button", {ParseButton, {"down", "up"}}},
+        {"axis", {ParseAxis, {}}},
+        {"touch", {ParseTouch, {"down", "up", "move"}}},
+        {"card", {ParseCard, CardModes()}},
+        {"hold", {ParseHold, {"on", "off"}}},
+        {"battery", {ParseBattery, {}}},
+        {"clock", {ParseClock, {}}},
+        {"shot", {ParseShot, {}}},
+        {"quit", {ParseQuit, {}}},
+        {"dsp", {ParseSoundNode, KeysOf(SoundNodeStates())}},
+        {"mixer", {ParseSoundNode, KeysOf(SoundNodeStates())}},
+        {"blksize", {ParseBlkSize, {}}},
+        // The sources the microphone knows by name; any other word is a WAV file.
+        {"mic", {ParseMic, {"tone", "counter"}}},
+        {"gpio", {ParseGpio, {"ok", "absent"}}},
+        {"power", {ParsePower, {"cut"}}},
+        {"oss", {ParseOss, {"native", "emulated"}}},
     };
-    return parsers;
+    return commands;
+}
+
+const Words& ModesOf(const std::string& command)
+{
+    return Commands().at(command).modes;
 }
 
 // The player: one thread that waits for the screen, then for each command's
@@ -432,10 +500,10 @@ bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, s
             fault = "a line starts with its time in milliseconds";
         } else if (command.at_ms < last_ms) {
             fault = "times must not go back";
-        } else if (words.size() < 2 || !Parsers().count(words[1])) {
+        } else if (words.size() < 2 || !Commands().count(words[1])) {
             fault = "unknown command";
         } else {
-            Parsers().at(words[1])(Words(words.begin() + 1, words.end()), &command, &fault);
+            Commands().at(words[1]).parse(Words(words.begin() + 1, words.end()), &command, &fault);
         }
         if (!fault.empty()) {
             *error = "line " + std::to_string(number) + ": " + fault + ": " + line;
@@ -445,6 +513,14 @@ bool ParseScenario(const std::string& text, std::vector<ScenarioCommand>* out, s
         out->push_back(std::move(command));
     }
     return true;
+}
+
+std::vector<ScenarioCommandForm> ScenarioCommands()
+{
+    std::vector<ScenarioCommandForm> forms;
+    for (const auto& entry : Commands())
+        forms.push_back({entry.first, entry.second.modes});
+    return forms;
 }
 
 namespace scenario {
