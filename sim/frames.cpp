@@ -13,14 +13,24 @@ namespace sim {
 namespace frames {
 namespace {
 
+// A flipped frame as the surface held it: its bytes, row by row with the
+// surface's pitch, and its pixel format. Turned into colours only when a shot
+// is written, so a flip costs one copy.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    SDL_PixelFormat format = {};  // its palette pointer is not kept
+    std::vector<SDL_Color> palette;
+    std::vector<Uint8> bytes;
+};
+
 struct Store {
     std::mutex lock;
     std::condition_variable came_up;
     bool cancelled = false;
     unsigned long flips = 0;
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;  // width * height * 3, top row first
+    Frame last;
 };
 
 // Never destroyed: the scenario player may still wait on it when the
@@ -103,21 +113,19 @@ bool EndsWith(const std::string& s, const char* tail)
     return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
-}  // namespace
-
-void Flipped(SDL_Surface* screen)
+// The frame's colours, three bytes a pixel, top row first.
+std::vector<unsigned char> Rgb(const Frame& frame)
 {
-    if (!screen)
-        return;
-    std::vector<unsigned char> rgb(static_cast<size_t>(screen->w) * screen->h * 3);
-    const bool locked = SDL_MUSTLOCK(screen) ? SDL_LockSurface(screen) == 0 : true;
-    if (!locked)
-        return;
-    const SDL_PixelFormat* format = screen->format;
-    const int bpp = format->BytesPerPixel;
-    for (int y = 0; y < screen->h; ++y) {
-        const Uint8* row = static_cast<const Uint8*>(screen->pixels) + y * screen->pitch;
-        for (int x = 0; x < screen->w; ++x) {
+    SDL_PixelFormat format = frame.format;
+    SDL_Palette palette = {static_cast<int>(frame.palette.size()),
+                           const_cast<SDL_Color*>(frame.palette.data())};
+    if (!frame.palette.empty())
+        format.palette = &palette;
+    const int bpp = format.BytesPerPixel;
+    std::vector<unsigned char> rgb(static_cast<size_t>(frame.width) * frame.height * 3);
+    for (int y = 0; y < frame.height; ++y) {
+        const Uint8* row = frame.bytes.data() + static_cast<size_t>(y) * frame.pitch;
+        for (int x = 0; x < frame.width; ++x) {
             const Uint8* p = row + x * bpp;
             Uint32 pixel = 0;
             switch (bpp) {
@@ -134,20 +142,42 @@ void Flipped(SDL_Surface* screen)
                 pixel = *reinterpret_cast<const Uint32*>(p);
                 break;
             }
-            Uint8* out = &rgb[(static_cast<size_t>(y) * screen->w + x) * 3];
-            SDL_GetRGB(pixel, const_cast<SDL_PixelFormat*>(format), &out[0], &out[1], &out[2]);
+            Uint8* out = &rgb[(static_cast<size_t>(y) * frame.width + x) * 3];
+            SDL_GetRGB(pixel, &format, &out[0], &out[1], &out[2]);
         }
     }
-    if (SDL_MUSTLOCK(screen))
-        SDL_UnlockSurface(screen);
+    return rgb;
+}
+
+}  // namespace
+
+void Flipped(SDL_Surface* screen)
+{
+    if (!screen)
+        return;
+    const bool locked = SDL_MUSTLOCK(screen) ? SDL_LockSurface(screen) == 0 : true;
+    if (!locked)
+        return;
     Store& store = TheStore();
     {
         std::lock_guard<std::mutex> hold(store.lock);
-        store.width = screen->w;
-        store.height = screen->h;
-        store.rgb.swap(rgb);
+        Frame& frame = store.last;
+        frame.width = screen->w;
+        frame.height = screen->h;
+        frame.pitch = screen->pitch;
+        frame.format = *screen->format;
+        frame.format.palette = nullptr;
+        const SDL_Palette* palette = screen->format->palette;
+        if (palette)
+            frame.palette.assign(palette->colors, palette->colors + palette->ncolors);
+        else
+            frame.palette.clear();
+        const Uint8* pixels = static_cast<const Uint8*>(screen->pixels);
+        frame.bytes.assign(pixels, pixels + static_cast<size_t>(screen->pitch) * screen->h);
         ++store.flips;
     }
+    if (SDL_MUSTLOCK(screen))
+        SDL_UnlockSurface(screen);
     store.came_up.notify_all();
 }
 
@@ -178,20 +208,18 @@ void Cancel()
 
 bool SaveLast(const std::string& path)
 {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
+    Frame frame;
     {
         Store& store = TheStore();
         std::lock_guard<std::mutex> hold(store.lock);
-        width = store.width;
-        height = store.height;
-        rgb = store.rgb;
+        frame = store.last;
     }
     bool ok = false;
-    if (width > 0 && height > 0)
-        ok = EndsWith(path, ".png") ? WritePng(path, width, height, rgb)
-                                    : WriteBmp(path, width, height, rgb);
+    if (frame.width > 0 && frame.height > 0) {
+        const std::vector<unsigned char> rgb = Rgb(frame);
+        ok = EndsWith(path, ".png") ? WritePng(path, frame.width, frame.height, rgb)
+                                    : WriteBmp(path, frame.width, frame.height, rgb);
+    }
     if (!ok)
         Notice("cannot write the screenshot %s", path.c_str());
     return ok;

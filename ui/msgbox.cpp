@@ -1,12 +1,11 @@
 #include "ui/msgbox.h"
 
-#include <SDL_image.h>
-
 #include <mutex>
 
 #include "app/logmessage.h"
 #include "app/tickguard.h"
 #include "app/userevent.h"
+#include "ui/image.h"
 
 // How Show, the timer and the destructor stay out of each other's way.
 //
@@ -65,7 +64,7 @@ int CMsgBox::LoadImage(const char* path, int frames)
 {
     if (image)
         return 0;
-    image = IMG_Load(path);
+    image = LoadScreenImage(path);
     if (!image) {
         LogMessage("msgbox.cpp", __LINE__, "Not found image. %s\n", SDL_GetError());
         return 0;

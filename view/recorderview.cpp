@@ -1,7 +1,5 @@
 #include "view/recorderview.h"
 
-#include <SDL_image.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -13,6 +11,7 @@
 #include "platform/ini.h"
 #include "platform/sdlext.h"
 #include "platform/sys.h"
+#include "ui/image.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recordfiles.h"
@@ -71,7 +70,7 @@ int CRecorderView::Initialize()
 int CRecorderView::InitializeResources(std::unique_lock<std::mutex>& hold)
 {
     if (!skin) {
-        skin = IMG_Load("./res/app_rec.png");
+        skin = LoadScreenImage("./res/app_rec.png");
         if (!skin) {
             LogMessage(kUnit, __LINE__, "Not found image. %s\n", SDL_GetError());
             return -1;
@@ -80,7 +79,7 @@ int CRecorderView::InitializeResources(std::unique_lock<std::mutex>& hold)
     InitLayout();
     ReadLanguage();
     if (!help_image) {
-        help_image = IMG_Load(HelpImageForLanguage(language));
+        help_image = LoadScreenImage(HelpImageForLanguage(language));
         if (!help_image) {
             LogMessage(kUnit, __LINE__, "Not found image. %s\n", SDL_GetError());
             return -1;

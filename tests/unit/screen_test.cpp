@@ -10,10 +10,12 @@
 
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "sim/handheld.h"
+#include "ui/image.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -429,5 +431,317 @@ TEST_P(ScreenMessageTest, FrameLiesOverTheCounter)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFrame, ScreenMessageTest, ::testing::Range(0, 7));
+
+// The images held in the screen's format show every frame as the images
+// IMG_Load delivered do. Each kind of frame is drawn twice over the same
+// pattern, once from each, and the two screens must be the same bytes.
+
+void PutPixel(SDL_Surface* s, int x, int y, Uint32 pixel)
+{
+    Uint8* p = static_cast<Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
+    std::memcpy(p, &pixel, s->format->BytesPerPixel);  // little-endian machine
+}
+
+// A copy of an RGB image in another layout, each pixel mapped by `pixel` from
+// its colour and place; frees the RGB image.
+SDL_Surface* Remade(SDL_Surface* rgb, SDL_Surface* layout,
+                    const std::function<Uint32(Uint32 colour, int x, int y)>& pixel)
+{
+    if (!rgb || !layout)
+        return nullptr;
+    for (int y = 0; y < rgb->h; ++y)
+        for (int x = 0; x < rgb->w; ++x)
+            PutPixel(layout, x, y, pixel(Rgb(rgb, x, y), x, y));
+    SDL_FreeSurface(rgb);
+    return layout;
+}
+
+SDL_Surface* AsLoaded(SDL_Surface* image)
+{
+    return image;
+}
+
+// As IMG_Load gives a PNG with an alpha channel; the alpha runs through every
+// value, 0 and 255 included.
+SDL_Surface* WithAlpha(SDL_Surface* rgb)
+{
+    SDL_Surface* rgba =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, rgb->w, rgb->h, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+    return Remade(rgb, rgba, [rgba](Uint32 c, int x, int y) {
+        return SDL_MapRGBA(rgba->format, c >> 16, c >> 8 & 0xFF, c & 0xFF, (x * 5 + y * 3) % 256);
+    });
+}
+
+// As IMG_Load gives a paletted PNG with one transparent entry: the colour key
+// is entry 0, black, and the palette 3-3-2 bits of red, green and blue.
+SDL_Surface* Paletted(SDL_Surface* rgb)
+{
+    SDL_Surface* indexed = SDL_CreateRGBSurface(SDL_SWSURFACE, rgb->w, rgb->h, 8, 0, 0, 0, 0);
+    SDL_Color colours[256];
+    for (int i = 0; i < 256; ++i)
+        colours[i] = {static_cast<Uint8>((i >> 5) * 255 / 7),
+                      static_cast<Uint8>((i >> 2 & 7) * 255 / 7),
+                      static_cast<Uint8>((i & 3) * 255 / 3), 0};
+    SDL_SetColors(indexed, colours, 0, 256);
+    SDL_SetColorKey(indexed, SDL_SRCCOLORKEY, 0);
+    return Remade(rgb, indexed, [](Uint32 c, int, int) {
+        return (c >> 21 & 7) << 5 | (c >> 13 & 7) << 2 | (c >> 6 & 3);
+    });
+}
+
+// The same, but the colour key is entry 1, made black as entry 0 is: the
+// black that shows must not become transparent.
+SDL_Surface* PalettedKeyColourTwice(SDL_Surface* rgb)
+{
+    SDL_Surface* indexed = Paletted(rgb);
+    SDL_Color black = {0, 0, 0, 0};
+    if (indexed) {
+        SDL_SetColors(indexed, &black, 1, 1);
+        SDL_SetColorKey(indexed, SDL_SRCCOLORKEY, 1);
+    }
+    return indexed;
+}
+
+enum class Held { kScreenFormat, kScreenFormatWithAlpha, kAsLoaded };
+
+struct Look {
+    const char* name;
+    const char* language;
+    SDL_Surface* (*variant)(SDL_Surface* loaded);
+    Held held;
+};
+
+void PrintTo(const Look& look, std::ostream* out)
+{
+    *out << look.name;
+}
+
+const Look kLooks[] = {
+    {"English", "en_US.utf8", AsLoaded, Held::kScreenFormat},
+    {"Korean", "ko_KR.utf8", AsLoaded, Held::kScreenFormat},
+    {"Chinese", "zh_CN.utf8", AsLoaded, Held::kScreenFormat},
+    {"Japanese", "ja_JP.utf8", AsLoaded, Held::kScreenFormat},
+    {"German", "de_DE.utf8", AsLoaded, Held::kScreenFormat},
+    {"Spanish", "es_ES.utf8", AsLoaded, Held::kScreenFormat},
+    {"French", "fr_FR.utf8", AsLoaded, Held::kScreenFormat},
+    {"Italian", "it_IT.utf8", AsLoaded, Held::kScreenFormat},
+    {"WithAlpha", "en_US.utf8", WithAlpha, Held::kScreenFormatWithAlpha},
+    {"Paletted", "en_US.utf8", Paletted, Held::kScreenFormat},
+    {"PalettedKeyColourTwice", "en_US.utf8", PalettedKeyColourTwice, Held::kAsLoaded},
+};
+
+// The skin, help page and message strip of one drawing.
+struct Images {
+    SDL_Surface* skin = nullptr;
+    SDL_Surface* help = nullptr;
+    SDL_Surface* messages = nullptr;
+};
+
+// One state of the view that a frame shows.
+struct Frame {
+    std::string name;
+    std::function<void(CRecorderView&)> set;
+};
+
+std::vector<Frame> FrameKinds()
+{
+    std::vector<Frame> kinds = {{"idle", [](CRecorderView&) {}}};
+    using Button = CMemButton* CRecorderView::*;
+    const struct {
+        const char* name;
+        Button button;
+        int frames;
+    } buttons[] = {{"play", &CRecorderView::play_button, 8},
+                   {"record", &CRecorderView::record_button, 8},
+                   {"list", &CRecorderView::list_button, 4}};
+    for (const auto& b : buttons)
+        for (int frame = 0; frame < b.frames; ++frame)
+            for (bool disabled : {false, true})
+                kinds.push_back({std::string(b.name) + " frame " + std::to_string(frame) +
+                                     (disabled ? " disabled" : ""),
+                                 [b, frame, disabled](CRecorderView& view) {
+                                     (view.*b.button)->frame = frame;
+                                     if (disabled)
+                                         (view.*b.button)->Disable();
+                                 }});
+    for (int k = 0; k < 7; ++k)
+        kinds.push_back({"message " + std::to_string(k), [k](CRecorderView& view) {
+                             view.msg_box->msg_index = k;
+                             view.msg_box->visible = true;
+                         }});
+    for (bool enabled : {false, true})
+        kinds.push_back({std::string("help, close button ") + (enabled ? "enabled" : "disabled"),
+                         [enabled](CRecorderView& view) {
+                             view.help_shown = true;
+                             view.show_version = true;
+                             if (enabled)
+                                 view.help_close_button->Enable();
+                         }});
+    for (int index = 0; index <= 3; ++index)
+        kinds.push_back({"battery " + std::to_string(index), [index](CRecorderView& view) {
+                             sim::Handheld::Instance().SetBattery(index + 1);
+                             view.battery_index = index;
+                         }});
+    for (bool help : {false, true})
+        kinds.push_back(
+            {std::string("HOLD") + (help ? " on the help page" : ""), [help](CRecorderView& view) {
+                 sim::Handheld::Instance().SetHold(true);
+                 view.hold_on = true;
+                 view.help_shown = help;
+             }});
+    const struct {
+        int hour, minute;
+    } clocks[] = {{0, 5}, {8, 36}, {9, 41}, {12, 0}, {13, 7}, {23, 59}};
+    for (const auto& c : clocks)
+        kinds.push_back({"clock " + std::to_string(c.hour) + ":" + std::to_string(c.minute),
+                         [c](CRecorderView& view) {
+                             sim::Handheld::Instance().SetClock(LocalMinute(c.hour, c.minute));
+                             view.clock_hour = c.hour;
+                             view.clock_min = c.minute;
+                         }});
+    for (int elapsed : {45296, 29288, 287999, 360000})
+        kinds.push_back({"counter " + std::to_string(elapsed),
+                         [elapsed](CRecorderView& view) { view.elapsed_sec = elapsed; }});
+    kinds.push_back({"file name and version", [](CRecorderView& view) {
+                         std::strcpy(view.file_path, "/mnt/sd/music/rec/20240115103000.wav");
+                         view.show_version = true;
+                     }});
+    return kinds;
+}
+
+class ScreenFormatTest : public ScreenTest, public ::testing::WithParamInterface<Look> {
+protected:
+    void SetUp() override
+    {
+        ScreenTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        own_ = {view_->skin, view_->help_image, view_->msg_box->image};
+        const Look& look = GetParam();
+        const char* paths[] = {"./res/app_rec.png",
+                               CRecorderView::HelpImageForLanguage(look.language),
+                               CRecorderView::MsgImageForLanguage(look.language)};
+        SDL_Surface** loaded[] = {&loaded_.skin, &loaded_.help, &loaded_.messages};
+        SDL_Surface** held[] = {&held_.skin, &held_.help, &held_.messages};
+        for (int i = 0; i < 3; ++i) {
+            *loaded[i] = look.variant(IMG_Load(paths[i]));
+            SDL_Surface* copy = look.variant(IMG_Load(paths[i]));
+            ASSERT_NE(nullptr, *loaded[i]) << paths[i];
+            ASSERT_NE(nullptr, copy) << paths[i];
+            *held[i] = ToScreenFormat(copy);
+            if (look.held == Held::kAsLoaded)
+                EXPECT_EQ(copy, *held[i]) << paths[i] << " was converted";
+            else
+                EXPECT_TRUE(InScreenFormat(*held[i], look.held == Held::kScreenFormatWithAlpha))
+                    << paths[i] << " is not held in the screen's format";
+        }
+        std::strcpy(view_->language, look.language);
+    }
+
+    void TearDown() override
+    {
+        if (view_)
+            Use(own_);
+        for (const Images& images : {loaded_, held_})
+            for (SDL_Surface* image : {images.skin, images.help, images.messages})
+                if (image)
+                    SDL_FreeSurface(image);
+        ScreenTest::TearDown();
+    }
+
+    bool InScreenFormat(const SDL_Surface* image, bool alpha) const
+    {
+        const SDL_PixelFormat* f = image->format;
+        const SDL_PixelFormat* screen = screen_->format;
+        return f->Rmask == screen->Rmask && f->Gmask == screen->Gmask &&
+               f->Bmask == screen->Bmask &&
+               (alpha ? f->BytesPerPixel == 4 && f->Amask != 0 && (image->flags & SDL_SRCALPHA)
+                      : f->BytesPerPixel == screen->BytesPerPixel && f->Amask == 0);
+    }
+
+    void Use(const Images& images)
+    {
+        view_->skin = images.skin;
+        view_->help_image = images.help;
+        view_->msg_box->image = images.messages;
+        for (CMemButton* button : {view_->play_button, view_->record_button, view_->list_button})
+            button->surface = images.skin;
+        view_->help_close_button->surface = images.help;
+    }
+
+    // The state of a fresh view, with the handheld saying the same.
+    void Reset()
+    {
+        for (CMemButton* button : {view_->play_button, view_->record_button, view_->list_button}) {
+            button->frame = 0;
+            button->Enable();
+        }
+        view_->help_close_button->Disable();
+        view_->msg_box->visible = false;
+        view_->help_shown = false;
+        view_->show_version = false;
+        view_->file_path[0] = '\0';
+        view_->elapsed_sec = 0;
+        sim::Handheld::Instance().SetHold(false);
+        view_->hold_on = false;
+        sim::Handheld::Instance().SetBattery(1);
+        view_->battery_index = 0;
+        SetClock(10, 30);
+    }
+
+    // The screen drawn from these images over a pattern, as its bytes: alpha
+    // and the colour key let the pattern through.
+    std::vector<Uint8> DrawnFrom(const Images& images)
+    {
+        Use(images);
+        for (int y = 0; y < screen_->h; ++y)
+            for (int x = 0; x < screen_->w; ++x)
+                PutPixel(screen_, x, y, SDL_MapRGB(screen_->format, x * 4, y * 5, (x ^ y) * 3));
+        Draw();
+        const Uint8* pixels = static_cast<const Uint8*>(screen_->pixels);
+        return std::vector<Uint8>(pixels, pixels + screen_->pitch * screen_->h);
+    }
+
+    Images own_;     // the view's own, given back before it goes
+    Images loaded_;  // as IMG_Load delivers them, in this look
+    Images held_;    // the same through ToScreenFormat
+};
+
+TEST_P(ScreenFormatTest, EveryFrameShowsWhatTheLoadedImagesShow)
+{
+    const int bpp = screen_->format->BytesPerPixel;
+    for (const Frame& kind : FrameKinds()) {
+        SCOPED_TRACE(kind.name);
+        Reset();
+        kind.set(*view_);
+        const std::vector<Uint8> held = DrawnFrom(held_);
+        const std::vector<Uint8> loaded = DrawnFrom(loaded_);
+        ASSERT_EQ(held.size(), loaded.size());
+        int differing = 0;
+        size_t first = 0;
+        for (size_t at = 0; at < held.size(); at += bpp)
+            if (std::memcmp(&held[at], &loaded[at], bpp) != 0 && differing++ == 0)
+                first = at;
+        EXPECT_EQ(0, differing) << "pixels differ, the first at x " << first % screen_->pitch / bpp
+                                << ", y " << first / screen_->pitch;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachLook, ScreenFormatTest, ::testing::ValuesIn(kLooks),
+                         [](const ::testing::TestParamInfo<Look>& info) {
+                             return info.param.name;
+                         });
+
+// Before the video mode is set there is no screen format to convert to.
+TEST(ScreenFormat, WithoutAVideoModeTheImageStaysAsLoaded)
+{
+    ASSERT_EQ(0, SDL_Init(SDL_INIT_VIDEO)) << SDL_GetError();
+    SDL_Surface* loaded = IMG_Load("./res/app_rec.png");
+    ASSERT_NE(nullptr, loaded) << SDL_GetError();
+    EXPECT_EQ(loaded, ToScreenFormat(loaded));
+    EXPECT_EQ(nullptr, ToScreenFormat(nullptr));
+    SDL_FreeSurface(loaded);
+    SDL_Quit();
+}
 
 }  // namespace

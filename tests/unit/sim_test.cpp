@@ -2,6 +2,7 @@
 // answer, and how its scenario files read.
 
 #include <SDL.h>
+#include <SDL_image.h>
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 
 #include "platform/screen.h"
 #include "platform/sys.h"
+#include "sim/frames.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
 #include "sim/sdcard.h"
@@ -371,6 +373,75 @@ TEST(SimScenario, KeysAreNamesSymbolsOrCharacters)
         EXPECT_EQ(static_cast<int>(event.key.keysym.sym), c.sym) << line;
     }
     SDL_Quit();
+}
+
+// A shot shows the frame as it was flipped, in whatever format the screen
+// has, however its rows are padded, and whatever is drawn after the flip.
+TEST(SimFrames, AShotShowsTheFlippedFrameInEveryScreenFormat)
+{
+    const struct {
+        const char* name;
+        int bpp;
+        Uint32 r, g, b;
+    } cases[] = {
+        {"8-bit paletted", 8, 0, 0, 0},
+        {"16-bit 565", 16, 0xF800, 0x07E0, 0x001F},
+        {"24-bit, blue first", 24, 0xFF0000, 0x00FF00, 0x0000FF},
+        {"24-bit, red first", 24, 0x0000FF, 0x00FF00, 0xFF0000},
+        {"32-bit", 32, 0xFF0000, 0x00FF00, 0x0000FF},
+    };
+    const std::string root = getenv("HANDHELD_ROOT");
+    for (const auto& c : cases) {
+        // Seven pixels a row: every format but 32-bit pads its rows.
+        SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 7, 5, c.bpp, c.r, c.g, c.b, 0);
+        ASSERT_NE(nullptr, screen) << c.name;
+        if (c.bpp == 8) {
+            SDL_Color colours[256];
+            for (int i = 0; i < 256; ++i)
+                colours[i] = {static_cast<Uint8>(i), static_cast<Uint8>(255 - i),
+                              static_cast<Uint8>(i * 7), 0};
+            SDL_SetColors(screen, colours, 0, 256);
+        }
+        std::vector<Uint32> flipped;
+        for (int y = 0; y < screen->h; ++y)
+            for (int x = 0; x < screen->w; ++x) {
+                const Uint32 pixel =
+                    SDL_MapRGB(screen->format, x * 36, y * 60, (x * 5 + y * 11) * 4);
+                Uint8* p = static_cast<Uint8*>(screen->pixels) + y * screen->pitch +
+                           x * screen->format->BytesPerPixel;
+                std::memcpy(p, &pixel, screen->format->BytesPerPixel);  // little-endian
+                Uint8 r, g, b;
+                SDL_GetRGB(pixel, screen->format, &r, &g, &b);
+                flipped.push_back(static_cast<Uint32>(r << 16 | g << 8 | b));
+            }
+        sim::frames::Flipped(screen);
+        SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 1, 2, 3));
+        for (const char* kind : {".bmp", ".png"}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + kind);
+            const std::string path = root + "/shot" + kind;
+            ASSERT_TRUE(sim::frames::SaveLast(path));
+            SDL_Surface* shot = IMG_Load(path.c_str());
+            ASSERT_NE(nullptr, shot) << SDL_GetError();
+            ASSERT_EQ(screen->w, shot->w);
+            ASSERT_EQ(screen->h, shot->h);
+            int differing = 0;
+            for (int y = 0; y < shot->h; ++y)
+                for (int x = 0; x < shot->w; ++x) {
+                    Uint32 pixel = 0;
+                    std::memcpy(&pixel,
+                                static_cast<Uint8*>(shot->pixels) + y * shot->pitch +
+                                    x * shot->format->BytesPerPixel,
+                                shot->format->BytesPerPixel);
+                    Uint8 r, g, b;
+                    SDL_GetRGB(pixel, shot->format, &r, &g, &b);
+                    differing += static_cast<Uint32>(r << 16 | g << 8 | b) !=
+                                 flipped[static_cast<size_t>(y) * shot->w + x];
+                }
+            EXPECT_EQ(0, differing);
+            SDL_FreeSurface(shot);
+        }
+        SDL_FreeSurface(screen);
+    }
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
