@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "audio/recordwriter.h"
+#include "audio/wakepipe.h"
 #include "platform/sys.h"
 
 namespace {
@@ -16,9 +17,9 @@ constexpr int kPollMs = 100;
 
 }  // namespace
 
-Capture::Capture(int dsp_fd, char* buf, size_t block, int wake_fd,
+Capture::Capture(int dsp_fd, char* buf, size_t block, WakePipe& wake,
                  std::shared_ptr<RecordWriter> writer)
-    : dsp_fd_(dsp_fd), buf_(buf), block_(block), wake_fd_(wake_fd), writer_(std::move(writer))
+    : dsp_fd_(dsp_fd), buf_(buf), block_(block), wake_(wake), writer_(std::move(writer))
 {
     thread_ = std::thread([this] { Loop(); });
 }
@@ -30,19 +31,23 @@ Capture::~Capture()
 
 // Takes in whatever the card has whenever it has it, and on every timeout
 // too. The DSP is non-blocking, so a read never holds the thread and a stop
-// is seen at once through the wake pipe.
+// is seen at once through the wake pipe. A wake-up is taken by the thread it
+// woke, every time: one left in the pipe would end every later wait at once.
 void Capture::Loop()
 {
     while (!stop_.load()) {
-        struct pollfd fds[2] = {{dsp_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+        struct pollfd fds[2] = {{dsp_fd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
         const int ready = sys::poll(fds, 2, kPollMs);
+        if (fds[1].revents & POLLIN)
+            wake_.Drain();
         if (stop_.load())
             break;
         if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) &&
             !(fds[0].revents & POLLIN)) {
             // A device that went wrong: look again after a while, not at once.
-            struct pollfd wake = {wake_fd_, POLLIN, 0};
-            sys::poll(&wake, 1, kPollMs);
+            struct pollfd wake = {wake_.fd(), POLLIN, 0};
+            if (sys::poll(&wake, 1, kPollMs) > 0)
+                wake_.Drain();
             continue;
         }
         int64_t got = 0;

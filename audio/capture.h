@@ -13,13 +13,15 @@
 #include <thread>
 
 class RecordWriter;
+class WakePipe;
 
 class Capture {
 public:
     // Reads `dsp_fd` (non-blocking) in pieces of up to `block` bytes of
-    // `buf`; a byte on `wake_fd` calls off its wait. All stay the caller's,
-    // untouched, until Stop has returned.
-    Capture(int dsp_fd, char* buf, size_t block, int wake_fd, std::shared_ptr<RecordWriter> writer);
+    // `buf`; a wake-up on `wake` calls off its wait, and the thread takes it.
+    // All stay the caller's, untouched, until Stop has returned.
+    Capture(int dsp_fd, char* buf, size_t block, WakePipe& wake,
+            std::shared_ptr<RecordWriter> writer);
     // Stops the thread if Stop was not called.
     ~Capture();
     Capture(const Capture&) = delete;
@@ -45,7 +47,7 @@ private:
     const int dsp_fd_;
     char* const buf_;
     const size_t block_;
-    const int wake_fd_;
+    WakePipe& wake_;
     const std::shared_ptr<RecordWriter> writer_;
 
     mutable std::mutex progress_lock_;

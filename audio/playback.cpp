@@ -26,11 +26,15 @@ void Playback::Begin()
 bool Playback::WriteWhenRoom(int fd, const char* buf, size_t len) const
 {
     while (len > 0) {
-        struct pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+        struct pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
         if (sys::poll(fds, 2, -1) < 0 && errno != EINTR)
             return false;
-        if (fds[1].revents & POLLIN)
+        // Taken here, by the thread it woke: left in the pipe, it would end
+        // the next wait of whichever run comes after at once.
+        if (fds[1].revents & POLLIN) {
+            wake_.Drain();
             return false;
+        }
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
             return false;
         if (!(fds[0].revents & POLLOUT))

@@ -15,10 +15,13 @@
 #include <mutex>
 
 #include "audio/sounddevice.h"
+#include "audio/wakepipe.h"
 
 class Playback {
 public:
-    explicit Playback(int wake_fd) : wake_fd_(wake_fd) {}
+    // A wake-up on `wake` calls off the worker's wait for the device; the
+    // worker takes it.
+    explicit Playback(WakePipe& wake) : wake_(wake) {}
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
 
@@ -45,7 +48,7 @@ public:
 private:
     bool WriteWhenRoom(int fd, const char* buf, size_t len) const;
 
-    const int wake_fd_;
+    WakePipe& wake_;
     bool active_ = false;
     int closes_waiting_ = 0;   // closes waiting for the transfer in flight
     bool stop_asked_ = false;  // no transfer waits any more

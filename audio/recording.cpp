@@ -17,7 +17,7 @@ std::unique_ptr<Recording> Recording::Start(const Source& source)
 
 Recording::Recording(std::shared_ptr<RecordWriter> writer, const Source& source)
     : writer_(std::move(writer)),
-      capture_(new Capture(source.dsp_fd, source.buf, source.block, source.wake_fd, writer_))
+      capture_(new Capture(source.dsp_fd, source.buf, source.block, *source.wake, writer_))
 {
 }
 

@@ -22,7 +22,7 @@ public:
         int dsp_fd;
         char* buf;
         size_t block;
-        int wake_fd;
+        WakePipe* wake;
     };
     // Capture starts at once, before the file is made: a card that stalls
     // the making must not cost the first second of sound. Null, with the

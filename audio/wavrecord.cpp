@@ -35,7 +35,7 @@ void LogCode(int code)
 
 }  // namespace
 
-CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(wake_.fd()) {}
+CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(wake_) {}
 
 CWavRecord::~CWavRecord()
 {
@@ -147,8 +147,10 @@ int CWavRecord::record_open(const char* path)
     block_size = BlockSize();
     if (!AllocateBlock(block_size))
         return FailRecordOpen("Out of memory for the sound buffer.\n");
-    recording_ = Recording::Start(Recording::Source{
-        device_.dsp_fd(), block_buf.get(), static_cast<size_t>(block_capacity_), wake_.fd()});
+    // A wake meant for an earlier run would call off this one's first wait.
+    wake_.Drain();
+    recording_ = Recording::Start(Recording::Source{device_.dsp_fd(), block_buf.get(),
+                                                    static_cast<size_t>(block_capacity_), &wake_});
     if (!recording_)
         return FailRecordOpen(nullptr);
     captured_ = 0;

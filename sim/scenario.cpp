@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sim/calls.h"
 #include "sim/frames.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
@@ -313,6 +314,26 @@ bool ParseShot(const Words& w, ScenarioCommand* c, std::string* error)
     return true;
 }
 
+bool ParseCalls(const Words& w, ScenarioCommand* c, std::string* error)
+{
+    if (w.size() != 2) {
+        *error = "expected: calls <file>";
+        return false;
+    }
+    const std::string file = w[1];
+    c->act = [file](Handheld& machine) {
+        const calls::Counts n = calls::Made();
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+        std::ofstream out(ShotPath(machine, file), std::ios::app);
+        out << ms << " " << n.dsp << " " << n.mixer << " " << n.gpio << " " << n.card << "\n";
+        if (!out)
+            Notice("cannot write the calls to %s", file.c_str());
+    };
+    return true;
+}
+
 bool ParseQuit(const Words& w, ScenarioCommand* c, std::string* error)
 {
     if (w.size() != 1) {
@@ -423,6 +444,7 @@ const std::map<std::string, Command>& Commands()
         {"battery", {ParseBattery, {}}},
         {"clock", {ParseClock, {}}},
         {"shot", {ParseShot, {}}},
+        {"calls", {ParseCalls, {}}},
         {"quit", {ParseQuit, {}}},
         {"dsp", {ParseSoundNode, KeysOf(SoundNodeStates())}},
         {"mixer", {ParseSoundNode, KeysOf(SoundNodeStates())}},

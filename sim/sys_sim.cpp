@@ -17,6 +17,7 @@
 #include "platform/exec_arguments.h"
 #include "platform/gpio.h"
 #include "platform/sys.h"
+#include "sim/calls.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
@@ -58,6 +59,31 @@ Descriptors& Table()
 {
     static Descriptors table;
     return table;
+}
+
+sim::calls::On CountedAs(Kind kind)
+{
+    switch (kind) {
+    case Kind::kDsp:
+        return sim::calls::On::kDsp;
+    case Kind::kMixer:
+        return sim::calls::On::kMixer;
+    case Kind::kGpio:
+        return sim::calls::On::kGpio;
+    case Kind::kCardFile:
+        break;
+    }
+    return sim::calls::On::kCard;
+}
+
+// The descriptor's kind, if it is one the simulator answers for, with the
+// call on it counted.
+bool FindCounted(int fd, Kind* kind)
+{
+    if (!Table().Find(fd, kind))
+        return false;
+    sim::calls::Count(CountedAs(*kind));
+    return true;
 }
 
 sim::Handheld& Machine()
@@ -209,7 +235,7 @@ int close(int fd)
 ssize_t read(int fd, void* buf, size_t count)
 {
     Kind kind;
-    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
+    if (FindCounted(fd, &kind) && kind == Kind::kCardFile &&
         Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
@@ -220,7 +246,7 @@ ssize_t read(int fd, void* buf, size_t count)
 ssize_t write(int fd, const void* buf, size_t count)
 {
     Kind kind;
-    if (Table().Find(fd, &kind) && kind == Kind::kCardFile)
+    if (FindCounted(fd, &kind) && kind == Kind::kCardFile)
         return WriteToCard(fd, buf, count);
     return ::write(fd, buf, count);
 }
@@ -228,7 +254,7 @@ ssize_t write(int fd, const void* buf, size_t count)
 off_t lseek(int fd, off_t offset, int whence)
 {
     Kind kind;
-    if (Table().Find(fd, &kind) && kind == Kind::kCardFile &&
+    if (FindCounted(fd, &kind) && kind == Kind::kCardFile &&
         Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
@@ -239,7 +265,7 @@ off_t lseek(int fd, off_t offset, int whence)
 int ioctl(int fd, unsigned long request, void* arg)
 {
     Kind kind;
-    if (!Table().Find(fd, &kind))
+    if (!FindCounted(fd, &kind))
         return ::ioctl(fd, request, arg);
     switch (kind) {
     case Kind::kGpio:
@@ -270,6 +296,10 @@ int ioctl(int fd, unsigned long request, void* arg)
 
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
 {
+    // One call, counted once, on the first of the handheld's descriptors.
+    Kind kind;
+    for (nfds_t i = 0; i < nfds && !FindCounted(fds[i].fd, &kind); ++i) {
+    }
     return ::poll(fds, nfds, timeout_ms);
 }
 
@@ -346,7 +376,7 @@ void sync()
 int fdatasync(int fd)
 {
     Kind kind;
-    if (!Table().Find(fd, &kind) || kind != Kind::kCardFile)
+    if (!FindCounted(fd, &kind) || kind != Kind::kCardFile)
         return ::fdatasync(fd);
     sim::sdcard::WaitOutStall();
     if (Machine().Card() == sim::CardState::kOut) {

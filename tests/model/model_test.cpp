@@ -35,9 +35,11 @@
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
+#include "sim/calls.h"
 #include "sim/handheld.h"
 #include "sim/soundcard.h"
 #include "tests/e2e/wav.h"
+#include "tests/support/cost.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -321,6 +323,67 @@ std::vector<std::string> Recordings()
     return names;
 }
 
+// The most calls a second seen in any window, idle, recording and playing,
+// over all the sequences: printed beside the bounds.
+double g_most_calls[3] = {0, 0, 0};
+
+// Watches the calls a second in every state the run settles in for a while,
+// whatever came before it.
+class CostWatch {
+public:
+    // Looks at the state now; names a state whose calls exceeded its bound.
+    void Look(const CRecorderView& view)
+    {
+        const Key key{view.run.state(), view.recording.load(), view.playing.load(),
+                      view.help_shown.load()};
+        const auto now = Clock::now();
+        const uint64_t calls = sim::calls::Made().Total();
+        if (!(key == key_)) {
+            key_ = key;
+            from_ = now;
+            calls_ = calls;
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(now - from_).count();
+        if (seconds < kWindow)
+            return;
+        const double rate = static_cast<double>(calls - calls_) / seconds;
+        const double bound = support::CallsBound(key.recording, key.playing);
+        double& most = g_most_calls[key.recording ? 1 : key.playing ? 2 : 0];
+        most = std::max(most, rate);
+        if (rate > bound && broken_.empty()) {
+            std::ostringstream out;
+            out << rate << " device calls a second (the bound " << bound << ") while "
+                << (key.recording ? "recording"
+                    : key.playing ? "playing"
+                                  : "idle")
+                << (key.help ? " with help open" : "") << "; ";
+            broken_ = out.str();
+        }
+        from_ = now;
+        calls_ = calls;
+    }
+    const std::string& broken() const { return broken_; }
+
+private:
+    static constexpr double kWindow = 0.5;
+    struct Key {
+        RunState run = RunState::kStopping;
+        bool recording = false;
+        bool playing = false;
+        bool help = false;
+        bool operator==(const Key& o) const
+        {
+            return run == o.run && recording == o.recording && playing == o.playing &&
+                   help == o.help;
+        }
+    };
+    Key key_;
+    Clock::time_point from_;
+    uint64_t calls_ = 0;
+    std::string broken_;
+};
+
 // One sequence on a fresh view, as one run of the recorder.
 class Run {
 public:
@@ -357,14 +420,14 @@ public:
         if (!ok_)
             return "the view did not initialise";
         if (!Play(sequence))
-            return Left();
+            return Left() + cost_.broken();
         PutDevicesBack();
         std::string broken = Settle();
         if (broken.empty() && !left_)
             broken = Idle("after the sequence");
         if (broken.empty() && !left_)
             broken = RecordStopPlay();
-        return broken.empty() && left_ ? Left() : broken;
+        return (broken.empty() && left_ ? Left() : broken) + cost_.broken();
     }
 
     bool left() const { return left_; }
@@ -377,6 +440,7 @@ private:
         const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
         SDL_Event event;
         while (!left_) {
+            cost_.Look(*view_);
             if (done && done())
                 return true;
             if (Clock::now() >= deadline)
@@ -555,6 +619,7 @@ private:
     EventLoopOf<CRecorderView>* loop_ = nullptr;
     bool ok_ = false;
     bool left_ = false;
+    CostWatch cost_;
 };
 
 // A recording cut by a pulled card may declare less than it holds (its
@@ -662,6 +727,10 @@ TEST_F(Model, RandomSequencesKeepTheInvariants)
     }
     std::printf("%ld sequences from seed %ld; %d left the recorder before the final checks\n",
                 count, first, left_early);
+    std::printf("the most device calls a second: %.0f idle (bound %.0f), %.0f recording (%.0f), "
+                "%.0f playing (%.0f)\n",
+                g_most_calls[0], support::CallsBound(false, false), g_most_calls[1], support::CallsBound(true, false),
+                g_most_calls[2], support::CallsBound(false, true));
 }
 
 }  // namespace
