@@ -29,6 +29,9 @@ enum UserEventCode {
     // joins it and brings the screen back in step. Always the worker's last
     // event, so nothing a run leaves behind outlives it.
     EVT_WORKER_ENDED = 5011,
+    // A worker asked to end its run for a leave has not answered in time: a
+    // device that hangs holds it, and the user leaves without it.
+    EVT_EXIT_OVERDUE = 5012,
 };
 
 // The SDL event type of the wake-up; it carries nothing and is never handed

@@ -1,10 +1,17 @@
 #include "audio/capture.h"
 
+#include <errno.h>
 #include <poll.h>
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
 
+#include "app/logmessage.h"
 #include "audio/recordwriter.h"
 #include "audio/wakepipe.h"
 #include "platform/sys.h"
@@ -14,101 +21,163 @@ namespace {
 // How long the thread sleeps when poll says nothing: some devices have
 // sound to read although poll never says so.
 constexpr int kPollMs = 100;
+// A thread told to stop ends at once, its wait called off; this long only a
+// device that hangs keeps it.
+constexpr auto kEndWait = std::chrono::milliseconds(1000);
 
 }  // namespace
 
-Capture::Capture(int dsp_fd, char* buf, size_t block, WakePipe& wake,
+struct Capture::State {
+    int dsp_fd;
+    size_t block;
+    std::unique_ptr<char[]> buf;
+    std::shared_ptr<WakePipe> wake;
+    std::shared_ptr<RecordWriter> writer;
+
+    mutable std::mutex lock;
+    std::condition_variable changed;
+    int64_t captured = 0;  // bytes the thread took in
+    int64_t taken = 0;     // of them, handed over by Take
+    bool closing = false;
+    bool failed = false;
+    bool ended = false;
+    bool given_up = false;  // a stop stopped waiting: the device hangs
+    SoundDevice handed_over;
+    std::atomic<bool> stop{false};
+};
+
+Capture::Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
                  std::shared_ptr<RecordWriter> writer)
-    : dsp_fd_(dsp_fd), buf_(buf), block_(block), wake_(wake), writer_(std::move(writer))
+    : state_(std::make_shared<State>())
 {
-    thread_ = std::thread([this] { Loop(); });
+    state_->dsp_fd = dsp_fd;
+    state_->block = block;
+    state_->buf.reset(new (std::nothrow) char[block]);
+    state_->wake = std::move(wake);
+    state_->writer = std::move(writer);
+    if (!state_->buf) {
+        state_->failed = state_->ended = true;
+        LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
+        return;
+    }
+    std::thread(Loop, state_).detach();
 }
 
 Capture::~Capture()
 {
-    Stop();
+    state_->wake->Wake();
+    Stop(kEndWait);
 }
 
 // Takes in whatever the card has whenever it has it, and on every timeout
 // too. The DSP is non-blocking, so a read never holds the thread and a stop
 // is seen at once through the wake pipe. A wake-up is taken by the thread it
 // woke, every time: one left in the pipe would end every later wait at once.
-void Capture::Loop()
+void Capture::Loop(const std::shared_ptr<State>& s)
 {
-    while (!stop_.load()) {
-        struct pollfd fds[2] = {{dsp_fd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
+    bool failed = false;
+    while (!s->stop.load() && !failed) {
+        struct pollfd fds[2] = {{s->dsp_fd, POLLIN, 0}, {s->wake->fd(), POLLIN, 0}};
         const int ready = sys::poll(fds, 2, kPollMs);
         if (fds[1].revents & POLLIN)
-            wake_.Drain();
-        if (stop_.load())
+            s->wake->Drain();
+        if (s->stop.load())
             break;
-        if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) &&
-            !(fds[0].revents & POLLIN)) {
-            // A device that went wrong: look again after a while, not at once.
-            struct pollfd wake = {wake_.fd(), POLLIN, 0};
-            if (sys::poll(&wake, 1, kPollMs) > 0)
-                wake_.Drain();
-            continue;
-        }
+        const bool trouble = ready > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) &&
+                             !(fds[0].revents & POLLIN);
         int64_t got = 0;
         for (;;) {
-            const ssize_t n = sys::read(dsp_fd_, buf_, block_);
+            const ssize_t n = sys::read(s->dsp_fd, s->buf.get(), s->block);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                !s->stop.load()) {
+                // A device that fails its reads records nothing more: the
+                // recording must end, not count seconds over a file that no
+                // longer grows.
+                LogMessage("wavrecord.cpp", __LINE__, "(Record) The soundcard failed: %s\n",
+                           std::strerror(errno));
+                failed = true;
+            }
             if (n <= 0)
                 break;
-            writer_->Append(buf_, static_cast<size_t>(n));
+            s->writer->Append(s->buf.get(), static_cast<size_t>(n));
             got += n;
-            if (static_cast<size_t>(n) < block_)
+            if (static_cast<size_t>(n) < s->block)
                 break;
         }
-        if (got > 0) {
-            std::lock_guard<std::mutex> progress(progress_lock_);
-            captured_ += got;
-            progress_.notify_all();
+        {
+            std::lock_guard<std::mutex> hold(s->lock);
+            s->captured += got;
+            s->failed = failed;
+            if (got > 0 || failed)
+                s->changed.notify_all();
+        }
+        if (trouble && !failed) {
+            // Poll says the device went wrong, a read does not: look again
+            // after a while, not at once.
+            struct pollfd wake = {s->wake->fd(), POLLIN, 0};
+            if (sys::poll(&wake, 1, kPollMs) > 0)
+                s->wake->Drain();
         }
     }
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->ended = true;
+    s->handed_over.release();
+    s->changed.notify_all();
 }
 
 int Capture::Wait(int timeout_ms)
 {
-    std::unique_lock<std::mutex> progress(progress_lock_);
-    progress_.wait_for(progress, std::chrono::milliseconds(std::max(timeout_ms, 0)),
-                       [this] { return closing_ || captured_ > taken_; });
-    return !closing_ && captured_ > taken_ ? 1 : 0;
+    State& s = *state_;
+    std::unique_lock<std::mutex> hold(s.lock);
+    s.changed.wait_for(hold, std::chrono::milliseconds(std::max(timeout_ms, 0)),
+                       [&] { return s.closing || s.failed || s.captured > s.taken; });
+    return !s.closing && s.captured > s.taken ? 1 : 0;
 }
 
 int Capture::Take()
 {
-    std::lock_guard<std::mutex> progress(progress_lock_);
-    const int64_t fresh = std::min<int64_t>(captured_ - taken_, 0x7FFFFFFF);
-    taken_ += fresh;
+    State& s = *state_;
+    std::lock_guard<std::mutex> hold(s.lock);
+    const int64_t fresh = std::min<int64_t>(s.captured - s.taken, 0x7FFFFFFF);
+    s.taken += fresh;
     return fresh > 0 ? static_cast<int>(fresh) : -1;
 }
 
 int64_t Capture::Captured() const
 {
-    std::lock_guard<std::mutex> progress(progress_lock_);
-    return captured_;
+    std::lock_guard<std::mutex> hold(state_->lock);
+    return state_->captured;
+}
+
+bool Capture::Failed() const
+{
+    std::lock_guard<std::mutex> hold(state_->lock);
+    return state_->failed;
 }
 
 void Capture::Closing()
 {
-    std::lock_guard<std::mutex> progress(progress_lock_);
-    closing_ = true;
-    progress_.notify_all();
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->closing = true;
+    state_->changed.notify_all();
 }
 
-void Capture::Stop()
+bool Capture::Stop(std::chrono::milliseconds wait)
 {
-    std::unique_lock<std::mutex> hold(join_lock_);
-    if (join_ == Join::kJoining)
-        joined_.wait(hold, [this] { return join_ == Join::kJoined; });
-    if (join_ == Join::kJoined)
-        return;
-    join_ = Join::kJoining;
-    stop_ = true;
-    hold.unlock();
-    thread_.join();
-    hold.lock();
-    join_ = Join::kJoined;
-    joined_.notify_all();
+    State& s = *state_;
+    s.stop = true;
+    std::unique_lock<std::mutex> hold(s.lock);
+    // Once given up on, never waited for again: a leave must not add up
+    // the waits of every close.
+    if (!s.given_up && !s.changed.wait_for(hold, wait, [&] { return s.ended; }))
+        s.given_up = true;
+    return s.ended;
+}
+
+void Capture::HandOver(SoundDevice device)
+{
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->handed_over = std::move(device);
+    if (state_->ended)
+        state_->handed_over.release();
 }

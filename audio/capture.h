@@ -4,25 +4,29 @@
 // lumps, with poll seldom saying so), and hands it to the recording's
 // writer at once, so the card's buffer never overruns while the SD card
 // stalls. The stream's worker only looks at what came (Wait, Take).
+//
+// What the thread uses (its buffer, the writer, the wake pipe, the counts)
+// it holds itself: a device that hangs in a read may keep it for ever, and
+// a stop that gives up on it leaves it all to the thread.
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+#include "audio/sounddevice.h"
 
 class RecordWriter;
 class WakePipe;
 
 class Capture {
 public:
-    // Reads `dsp_fd` (non-blocking) in pieces of up to `block` bytes of
-    // `buf`; a wake-up on `wake` calls off its wait, and the thread takes it.
-    // All stay the caller's, untouched, until Stop has returned.
-    Capture(int dsp_fd, char* buf, size_t block, WakePipe& wake,
+    // Reads `dsp_fd` (non-blocking) in pieces of up to `block` bytes; a
+    // wake-up on `wake` calls off its wait, and the thread takes it. The
+    // descriptor stays open until Stop has returned true, or for ever.
+    Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
             std::shared_ptr<RecordWriter> writer);
-    // Stops the thread if Stop was not called.
+    // Stops the thread if Stop was not called, waiting as long as a device
+    // that answers needs.
     ~Capture();
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
@@ -34,31 +38,21 @@ public:
     int Take();
     // Every byte taken in from the card so far.
     int64_t Captured() const;
+    // The device failed a read: nothing more comes. Logged when it happens.
+    bool Failed() const;
     // From now on Wait returns at once.
     void Closing();
-    // Ends the thread and waits for it; from any thread, any number of
-    // times: a second caller waits for the first one's join. The caller
-    // writes the wake byte that calls off the thread's wait.
-    void Stop();
+    // Ends the thread: from any thread, any number of times. True once it
+    // has ended; false when it did not within `wait` (a device that hangs
+    // in a call), and it is left to end by itself.
+    bool Stop(std::chrono::milliseconds wait);
+    // After a Stop that gave up: the thread closes the device once its
+    // call lets go, so no descriptor it may still use is closed under it.
+    void HandOver(SoundDevice device);
 
 private:
-    void Loop();
+    struct State;
+    static void Loop(const std::shared_ptr<State>& state);
 
-    const int dsp_fd_;
-    char* const buf_;
-    const size_t block_;
-    WakePipe& wake_;
-    const std::shared_ptr<RecordWriter> writer_;
-
-    mutable std::mutex progress_lock_;
-    std::condition_variable progress_;
-    int64_t captured_ = 0;  // bytes the thread took in
-    int64_t taken_ = 0;     // of them, handed over by Take
-    bool closing_ = false;
-
-    std::atomic<bool> stop_{false};
-    std::mutex join_lock_;
-    std::condition_variable joined_;
-    enum class Join { kRunning, kJoining, kJoined } join_ = Join::kRunning;
-    std::thread thread_;
+    const std::shared_ptr<State> state_;
 };

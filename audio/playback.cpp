@@ -3,8 +3,12 @@
 #include <errno.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstring>
 
+#include "app/logmessage.h"
 #include "platform/oss.h"
 #include "platform/sys.h"
 
@@ -13,65 +17,125 @@ namespace {
 // How long a close waits for a transfer in flight: a block's room on the
 // device, or the play-out of its last blocks at the end of the data.
 constexpr auto kTransferWait = std::chrono::milliseconds(1000);
+// The fastest sound the device plays, 44.1 kHz 16-bit stereo, in bytes a
+// millisecond: the play-out's naps never outlast what is left.
+constexpr int kMostBytesPerMs = 176;
+constexpr int kLongestNapMs = 100;
 
 }  // namespace
 
 void Playback::Begin()
 {
     stop_asked_ = false;
+    sync_only_ = false;
 }
 
-// Writes the block as the device makes room for it; false when a stop or a
-// close called the wait off first, or the device failed.
-bool Playback::WriteWhenRoom(int fd, const char* buf, size_t len) const
+// A stop or a close woke the worker: the wake-up is taken here, by the
+// thread it woke (left in the pipe, it would end the next wait of whichever
+// run comes after at once), and what the device holds is dropped here too,
+// so the sound ends now and the thread that asked never waits on a device
+// that may hang.
+void Playback::CalledOff(int fd) const
+{
+    wake_.Drain();
+    sys::ioctl(fd, oss::kDspReset, nullptr);
+}
+
+// Writes the block as the device makes room for it; done at once when a
+// stop or a close calls the wait off.
+Playback::Result Playback::WriteWhenRoom(int fd, const char* buf, size_t len) const
 {
     while (len > 0) {
         struct pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
         if (sys::poll(fds, 2, -1) < 0 && errno != EINTR)
-            return false;
-        // Taken here, by the thread it woke: left in the pipe, it would end
-        // the next wait of whichever run comes after at once.
+            return Failed("poll", errno);
         if (fds[1].revents & POLLIN) {
-            wake_.Drain();
-            return false;
+            CalledOff(fd);
+            return Result::kDone;
         }
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
-            return false;
-        if (!(fds[0].revents & POLLOUT))
+        // What a device that went wrong answers a write says how.
+        const bool trouble = fds[0].revents & (POLLERR | POLLHUP | POLLNVAL);
+        if (!trouble && !(fds[0].revents & POLLOUT))
             continue;
         const ssize_t n = sys::write(fd, buf, len);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        if (n < 0 && (errno == EAGAIN || errno == EINTR) && !trouble)
             continue;
         if (n <= 0)
-            return false;
+            return Failed("write", n < 0 ? errno : EIO);
         buf += n;
         len -= static_cast<size_t>(n);
     }
-    return true;
+    return Result::kDone;
 }
 
-bool Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device, const char* buf,
-                        int len)
+// Waits until the device has played what it holds, asking it how much is
+// left and napping about that long, awake for a stop or a close. A device
+// that cannot tell, or whose answer stops going down (a sound server's
+// emulation counts its own latency, which never ends), is left to its sync
+// (kNoDelay).
+Playback::Result Playback::PlayOut(int fd) const
+{
+    for (int before = INT_MAX;;) {
+        int left = 0;
+        if (sys::ioctl(fd, oss::kDspGetODelay, &left) != 0)
+            return errno == EINVAL || errno == ENOTTY ? Result::kNoDelay : Failed("delay", errno);
+        if (left <= 0)
+            return Result::kDone;
+        if (left >= before)
+            return Result::kNoDelay;
+        before = left;
+        struct pollfd wake = {wake_.fd(), POLLIN, 0};
+        const int nap = std::clamp(left / kMostBytesPerMs, 1, kLongestNapMs);
+        if (sys::poll(&wake, 1, nap) > 0) {
+            CalledOff(fd);
+            return Result::kDone;
+        }
+    }
+}
+
+Playback::Result Playback::Failed(const char* call, int error)
+{
+    // Logged as it happens: the song was not heard, whatever comes next.
+    LogMessage("wavrecord.cpp", __LINE__, "(Play) The soundcard failed: %s: %s\n", call,
+               std::strerror(error));
+    return Result::kFailed;
+}
+
+Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device,
+                                    const char* buf, int len)
 {
     // No sync per block: an emulation's sync drains its stream and loses
     // sound at each restart; the wait for room paces the worker. A close
     // that waited for the previous transfer goes first: between blocks the
     // worker would take the lock back before it.
     if (closes_waiting_ > 0)
-        return false;
+        return Result::kClosed;
     if (stop_asked_)
-        return true;
+        return Result::kDone;
     const int fd = device.dsp_fd();
     active_ = true;
+    syncing_ = len == 0 && sync_only_;
     hold.unlock();
     // The device is the close's to hand over meanwhile: only its
     // descriptor, taken under the lock, is used.
+    Result result = Result::kNoDelay;
     if (len > 0)
-        WriteWhenRoom(fd, buf, static_cast<size_t>(len));
-    else
-        sys::ioctl(fd, oss::kDspSync, nullptr);
+        result = WriteWhenRoom(fd, buf, static_cast<size_t>(len));
+    else if (!sync_only_)
+        result = PlayOut(fd);
+    if (result == Result::kNoDelay) {
+        // Only a drop from another thread cuts a sync short (Stop).
+        hold.lock();
+        sync_only_ = syncing_ = true;
+        const bool called_off = stop_asked_ || closes_waiting_ > 0;
+        hold.unlock();
+        result = Result::kDone;
+        if (!called_off && sys::ioctl(fd, oss::kDspSync, nullptr) != 0)
+            result = Failed("sync", errno);
+    }
     hold.lock();
     active_ = false;
+    syncing_ = false;
     done_.notify_all();
     if (abandoned_) {
         // The close gave up waiting for this transfer; what it could not
@@ -80,18 +144,21 @@ bool Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device,
         abandoned_device_.release();
         abandoned_buf_.reset();
         abandoned_ = false;
-        return false;
+        return Result::kClosed;
     }
-    return true;
+    // A close that waits for this transfer called it off.
+    if (closes_waiting_ > 0)
+        return Result::kClosed;
+    // A stop drops what the device holds, which may cut the call short.
+    return stop_asked_ && result == Result::kFailed ? Result::kDone : result;
 }
 
 void Playback::Stop(SoundDevice& device)
 {
     stop_asked_ = true;
-    // The worker waits for room on the device, or for the last blocks to
-    // play out: the caller's wake ends the first, the drop the second, and
-    // either way the sound stops now.
-    if (active_)
+    // The worker, woken, drops what the device holds itself; a sync that
+    // the device holds it in is cut short only by a drop from here.
+    if (syncing_)
         device.dsp_reset();
 }
 

@@ -28,12 +28,15 @@ public:
     // A new playback: no stop asked, nothing in flight.
     void Begin();
     // Writes `len` bytes of `buf` as the device makes room (len > 0), or
-    // waits until what it holds has played (len 0). False when a close came
-    // before or meanwhile; true at once, moving nothing, after a stop.
-    bool Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device, const char* buf,
-                  int len);
+    // waits until what it holds has played (len 0). kClosed when a close came
+    // before or meanwhile; kDone at once, moving nothing, after a stop;
+    // kFailed when the device failed a call (logged).
+    enum class Result { kDone, kClosed, kFailed, kNoDelay };
+    Result Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device, const char* buf,
+                    int len);
     // A stop: the transfer in flight returns at once, and what the device
-    // holds is dropped. The caller has woken the worker's wait.
+    // holds is dropped, by the worker itself but for a device that can only
+    // sync. The caller has woken the worker's wait.
     void Stop(SoundDevice& device);
     bool stopped() const { return stop_asked_; }
     bool in_transfer() const { return active_; }
@@ -46,12 +49,17 @@ public:
     void Abandon(SoundDevice device, std::unique_ptr<char[]> buf);
 
 private:
-    bool WriteWhenRoom(int fd, const char* buf, size_t len) const;
+    Result WriteWhenRoom(int fd, const char* buf, size_t len) const;
+    Result PlayOut(int fd) const;
+    void CalledOff(int fd) const;
+    static Result Failed(const char* call, int error);
 
     WakePipe& wake_;
     bool active_ = false;
     int closes_waiting_ = 0;   // closes waiting for the transfer in flight
     bool stop_asked_ = false;  // no transfer waits any more
+    bool sync_only_ = false;   // the device cannot tell what it has left to play
+    bool syncing_ = false;     // the transfer in flight is a sync
     std::condition_variable done_;
     bool abandoned_ = false;
     SoundDevice abandoned_device_;

@@ -5,6 +5,14 @@
 #include "app/logmessage.h"
 #include "platform/sys.h"
 
+namespace {
+
+// A capture told to stop ends at once; one that does not within this is held
+// by a device that hangs, and leaving the recorder must not wait for it.
+constexpr auto kStopWait = std::chrono::milliseconds(300);
+
+}  // namespace
+
 std::unique_ptr<Recording> Recording::Start(const Source& source)
 {
     std::shared_ptr<RecordWriter> writer = RecordWriter::Create();
@@ -17,7 +25,7 @@ std::unique_ptr<Recording> Recording::Start(const Source& source)
 
 Recording::Recording(std::shared_ptr<RecordWriter> writer, const Source& source)
     : writer_(std::move(writer)),
-      capture_(new Capture(source.dsp_fd, source.buf, source.block, *source.wake, writer_))
+      capture_(new Capture(source.dsp_fd, source.block, source.wake, writer_))
 {
 }
 
@@ -44,10 +52,10 @@ int Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wai
     return writer_->HeaderWritten(wait) ? fd : -1;
 }
 
-void Recording::StopCapture()
+bool Recording::StopCapture()
 {
     capture_->Closing();
-    capture_->Stop();
+    return capture_->Stop(kStopWait);
 }
 
 std::shared_ptr<RecordWriter> Recording::Finish(std::chrono::milliseconds wait, bool log_count)

@@ -15,14 +15,13 @@
 
 class Recording {
 public:
-    // Where the capture reads: the open DSP (non-blocking), a buffer of
-    // `block` bytes, and the wake pipe that calls off its wait. All stay
-    // the caller's, untouched, until StopCapture has returned.
+    // Where the capture reads: the open DSP (non-blocking) in blocks of
+    // `block` bytes, and the wake pipe that calls off its wait. The DSP
+    // stays open until StopCapture has returned true.
     struct Source {
         int dsp_fd;
-        char* buf;
         size_t block;
-        WakePipe* wake;
+        std::shared_ptr<WakePipe> wake;
     };
     // Capture starts at once, before the file is made: a card that stalls
     // the making must not cost the first second of sound. Null, with the
@@ -42,15 +41,18 @@ public:
     int Take() { return capture_->Take(); }
     int64_t Captured() const { return capture_->Captured(); }
     int64_t Written() const { return writer_->Written(); }
-    bool Failed() const { return writer_->Failed(); }
+    // The file no longer takes the sound, or the device gives none.
+    bool Failed() const { return writer_->Failed() || capture_->Failed(); }
     std::string Path() const { return writer_->Path(); }
     // Every sample captured so far in the file under a true header, within
     // `wait`.
     void Flush(std::chrono::milliseconds wait) { writer_->Flush(wait); }
 
     // Ends the capture: from any thread, any number of times. The caller
-    // writes the wake byte first.
-    void StopCapture();
+    // writes the wake byte first. False when a device that hangs keeps the
+    // capture in a call: hand the device over then.
+    bool StopCapture();
+    void HandOver(SoundDevice device) { capture_->HandOver(std::move(device)); }
     // Once the capture has stopped: the writer ends the file with every
     // sample captured and logs the count if `log_count`, within `wait`; a
     // card that stalls longer is left to the writer, which is returned.

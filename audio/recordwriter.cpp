@@ -68,7 +68,17 @@ bool RecordWriter::Append(const char* data, size_t bytes)
 {
     std::lock_guard<std::mutex> hold(lock_);
     const size_t room = capacity_ - static_cast<size_t>(queued_ - written_);
-    const size_t take = failed_ || finishing_ ? 0 : std::min(bytes, room);
+    const size_t take = failed_ || overflowed_ || finishing_ ? 0 : std::min(bytes, room);
+    // A card slower than the buffer: the file must not go on after a gap
+    // as if it were one recording, so it ends where the sound stops. Said
+    // now: the card may still hold the writer when the recorder is left.
+    if (take < bytes && !failed_ && !overflowed_ && !finishing_) {
+        overflowed_ = true;
+        LogMessage("wavrecord.cpp", __LINE__,
+                   "(Record) The card is too slow: the buffer is full, and the recording ends "
+                   "at %.1f s.\n",
+                   static_cast<double>(queued_ + static_cast<int64_t>(take)) / kBytesPerSecond);
+    }
     // Copied outside the writer's span, which stays put while it writes.
     size_t at = static_cast<size_t>(queued_ % static_cast<int64_t>(capacity_));
     for (size_t done = 0; done < take;) {
@@ -105,7 +115,7 @@ std::string RecordWriter::Path() const
 bool RecordWriter::Failed() const
 {
     std::lock_guard<std::mutex> hold(lock_);
-    return failed_;
+    return failed_ || overflowed_;
 }
 
 bool RecordWriter::HeaderWritten(std::chrono::milliseconds wait)
@@ -191,16 +201,17 @@ void RecordWriter::SyncFolder(const std::string& path)
 
 void RecordWriter::EndFile(int64_t bytes)
 {
-    Declare(bytes);
-    sys::sync();
+    // The file counts as closed only once its true header is on the card.
+    if (!Declare(bytes) || sys::fdatasync(fd_) != 0)
+        LogMessage("wavrecord.cpp", __LINE__, "(Record) The card did not keep the end of %s.\n",
+                   Path().c_str());
     sys::close(fd_);
     fd_ = -1;
 }
 
 bool RecordWriter::StartFile(const std::string& path)
 {
-    if (WriteHeader(0)) {
-        sys::fdatasync(fd_);
+    if (WriteHeader(0) && sys::fdatasync(fd_) == 0) {
         SyncFolder(path);
         return true;
     }
@@ -271,18 +282,25 @@ void RecordWriter::Run()
         hold.unlock();
         WriteOut(from, to);
         // Synced first, declared after: the header never runs ahead of what
-        // the card keeps, and the next sync makes it durable in turn.
-        sys::fdatasync(fd_);
+        // the card keeps, and the next sync makes it durable in turn. A card
+        // that fails its sync keeps nothing it was given: a failed write.
+        const bool synced = sys::fdatasync(fd_) == 0;
         const bool declared = Declare(Written() - start);
         hold.lock();
         // A file whose header can no longer be rewritten takes no more
         // sound: it would be sound that no header declares.
-        failed_ = failed_ || !declared;
+        failed_ = failed_ || !synced || !declared;
         progress_.notify_all();
     }
     const int64_t written = written_;
     const int64_t in_file = written_ - file_start_;
+    const int64_t lost = dropped_;
     hold.unlock();
+    if (lost > 0)
+        LogMessage("wavrecord.cpp", __LINE__,
+                   "(Record) The card was too slow: %lld bytes of sound (%.1f s) did not fit "
+                   "the buffer; the recording ends where they began.\n",
+                   static_cast<long long>(lost), static_cast<double>(lost) / kBytesPerSecond);
     if (fd_ >= 0)
         EndFile(in_file);
     hold.lock();

@@ -78,7 +78,8 @@ public:
     RecordWriter& operator=(const RecordWriter&) = delete;
 
     // Capture side: queues sound for the file. What does not fit is dropped
-    // and counted; false then.
+    // and counted, false then; from then on the writer takes nothing more
+    // and counts as failed, so its file ends where the sound stopped.
     bool Append(const char* data, size_t bytes);
 
     // Sample bytes in the recording's files so far (a short write counts
@@ -88,7 +89,8 @@ public:
     std::string Path() const;
     // Bytes dropped because the buffer was full.
     int64_t Dropped() const;
-    // A write to the file failed or fell short; nothing more is written.
+    // A write or a sync of the file failed or fell short, or sound did not
+    // fit the buffer: the recording must end.
     bool Failed() const;
 
     // Asks for all queued sound in the file and a header that declares it;
@@ -137,6 +139,7 @@ private:
     int64_t declared_ = 0;    // what the headers on the card declare
     std::string path_;
     bool failed_ = false;
+    bool overflowed_ = false;
     enum class Header { kPending, kWritten, kFailed } header_ = Header::kPending;
     bool finishing_ = false;
     bool closed_ = false;

@@ -35,7 +35,7 @@ void LogCode(int code)
 
 }  // namespace
 
-CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(wake_) {}
+CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(*wake_) {}
 
 CWavRecord::~CWavRecord()
 {
@@ -119,9 +119,9 @@ int CWavRecord::FailRecordOpen(const char* message)
     if (recording_) {
         // The capture thread never takes the stream's lock: it is stopped
         // with the lock held.
-        wake_.Wake();
+        wake_->Wake();
         recording_.reset();
-        wake_.Drain();
+        wake_->Drain();
     }
     ReleaseAfterFailure();
     return -2;
@@ -145,12 +145,12 @@ int CWavRecord::record_open(const char* path)
     if (rate < 0)
         return FailRecordOpen("The soundcard can't record 16-bit stereo.\n");
     block_size = BlockSize();
-    if (!AllocateBlock(block_size))
-        return FailRecordOpen("Out of memory for the sound buffer.\n");
     // A wake meant for an earlier run would call off this one's first wait.
-    wake_.Drain();
-    recording_ = Recording::Start(Recording::Source{device_.dsp_fd(), block_buf.get(),
-                                                    static_cast<size_t>(block_capacity_), &wake_});
+    wake_->Drain();
+    // The capture holds the block buffer: a device that hangs in a read
+    // may keep it after the close.
+    recording_ = Recording::Start(
+        Recording::Source{device_.dsp_fd(), static_cast<size_t>(block_size), wake_});
     if (!recording_)
         return FailRecordOpen(nullptr);
     captured_ = 0;
@@ -198,7 +198,7 @@ int CWavRecord::play_open(const char* path)
     wav_fd = fd;
     playback_.Begin();
     // A wake meant for an earlier run would call off this one's first wait.
-    wake_.Drain();
+    wake_->Drain();
     mode_ = Mode::kPlaying;
     return 0;
 }
@@ -263,10 +263,14 @@ int CWavRecord::file_write(int len)
     std::lock_guard<std::mutex> hold(lock_);
     if (wav_fd == -1 || mode_ != Mode::kRecording)
         return -2;
+    // A device that failed sends nothing more: its failure must not wait
+    // for sound that never comes.
+    if (recording_->Failed())
+        return -2;
     if (len <= 0)
         return 0;
     byte_count = recording_->Written();
-    return recording_->Failed() ? -2 : 0;
+    return 0;
 }
 
 // ---- Playback ----
@@ -289,8 +293,11 @@ int CWavRecord::dsp_write(int len)
     // told once they have played, so the song has been heard to its end,
     // and the close, which drops what the device holds, finds nothing left.
     // A stop that cut them short is the worker's to see.
-    if (!playback_.Transfer(hold, device_, block_buf.get(), std::max(len, 0)) ||
-        mode_ != Mode::kPlaying)
+    const Playback::Result result =
+        playback_.Transfer(hold, device_, block_buf.get(), std::max(len, 0));
+    if (result == Playback::Result::kFailed)
+        return -3;
+    if (result == Playback::Result::kClosed || mode_ != Mode::kPlaying)
         return -2;
     if (len <= 0)
         return playback_.stopped() ? 0 : -1;
@@ -304,7 +311,7 @@ void CWavRecord::play_stop()
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ != Mode::kPlaying || playback_.stopped())
         return;
-    wake_.Wake();
+    wake_->Wake();
     playback_.Stop(device_);
 }
 
@@ -315,14 +322,17 @@ void CWavRecord::play_stop()
 void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
 {
     const std::shared_ptr<Recording> recording = recording_;
-    wake_.Wake();
+    wake_->Wake();
     // A second close waits here for the first one's stop.
     hold.unlock();
-    recording->StopCapture();
+    const bool stopped = recording->StopCapture();
     hold.lock();
-    wake_.Drain();
     if (wav_fd == -1)
         return;  // another close got here first
+    // A device that hangs in the capture's call: the capture closes it
+    // when the call lets go.
+    if (!stopped)
+        recording->HandOver(std::move(device_));
     wav_fd = -1;
     mode_ = Mode::kIdle;
     hold.unlock();
@@ -354,7 +364,7 @@ void CWavRecord::Close(Closer closer)
         block_buf.reset();
         return;
     }
-    wake_.Wake();
+    wake_->Wake();
     const bool free = playback_.WaitForTransfer(hold);
     if (wav_fd == -1)
         return;  // another close got here first
@@ -394,6 +404,12 @@ CWavRecord::Fields CWavRecord::fields() const
 {
     std::lock_guard<std::mutex> hold(lock_);
     const int64_t count = mode_ == Mode::kRecording ? recording_->Written() : byte_count;
-    return Fields{count,  device_.dsp_fd(), device_.mixer_fd(),   data_offset,
-                  wav_fd, block_size,       block_buf != nullptr, playback_.in_transfer()};
+    return Fields{count,
+                  device_.dsp_fd(),
+                  device_.mixer_fd(),
+                  data_offset,
+                  wav_fd,
+                  block_size,
+                  block_buf != nullptr || mode_ == Mode::kRecording,
+                  playback_.in_transfer()};
 }

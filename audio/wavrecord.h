@@ -97,7 +97,8 @@ public:
     // stream is idle again). file_read: bytes read, 0 at the end of the file
     // or with no file, -1 on an error. dsp_write: 0 once the device has taken
     // the block, -1 at the end of the data (len <= 0) once all it took has
-    // played, -2 with no file or no DSP, or when a close came meanwhile.
+    // played, -2 with no file or no DSP, or when a close came meanwhile, -3
+    // when the device failed (logged): the song was not heard.
     // play_stop, from any thread, once the worker has been asked to stop:
     // what the device holds is dropped, so the transfer in flight returns
     // at once, and until the close dsp_write returns 0 at once without
@@ -154,7 +155,7 @@ private:
     Mode mode_ = Mode::kIdle;
     // Calls off the capture thread's wait, or the play worker's wait for
     // room on the device.
-    WakePipe wake_;
+    const std::shared_ptr<WakePipe> wake_ = std::make_shared<WakePipe>();
 
     // Recording: the one in progress, what the last one did, and where the
     // files go. The capture uses the DSP and block_buf without the lock;

@@ -14,6 +14,8 @@ constexpr unsigned long kDspStereo = 0xC0045003;
 constexpr unsigned long kDspGetBlkSize = 0xC0045004;
 constexpr unsigned long kDspSetFmt = 0xC0045005;
 constexpr unsigned long kDspSetFragment = 0xC004500A;
+// Bytes written for playback and not yet played.
+constexpr unsigned long kDspGetODelay = 0x80045017;
 
 // Mixer requests: MIXER_WRITE of a channel, whose number is the low byte.
 constexpr unsigned long kMixerWriteMic = 0xC0044D07;

@@ -357,19 +357,41 @@ const std::map<std::string, soundcard::NodeState>& SoundNodeStates()
     return states;
 }
 
-// The sound card's device nodes: "dsp" or "mixer", then the state.
+// The sound card's device nodes: "dsp" or "mixer", then the state; the DSP
+// can also fail or hang where it is open, until "dsp ok".
 bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
 {
+    const bool dsp = w[0] == "dsp";
+    if (dsp && w.size() == 2 && (w[1] == "fail" || w[1] == "hang")) {
+        if (w[1] == "fail")
+            c->act = [](Handheld&) { soundcard::FailOpenDsp(); };
+        else
+            c->act = [](Handheld&) { soundcard::HangOpenDsp(true); };
+        return true;
+    }
     const auto& states = SoundNodeStates();
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
-        *error = "expected: " + w[0] + " ok|absent|readonly|busy";
+        *error = "expected: " + w[0] +
+                 (dsp ? " ok|absent|readonly|busy|fail|hang" : " ok|absent|readonly|busy");
         return false;
     }
-    const auto node = w[0] == "dsp" ? soundcard::Node::kDsp : soundcard::Node::kMixer;
+    const auto node = dsp ? soundcard::Node::kDsp : soundcard::Node::kMixer;
     const soundcard::NodeState state = found->second;
-    c->act = [node, state](Handheld&) { soundcard::SetNodeState(node, state); };
+    c->act = [node, state, dsp](Handheld&) {
+        soundcard::SetNodeState(node, state);
+        if (dsp && state == soundcard::NodeState::kOk)
+            soundcard::HangOpenDsp(false);
+    };
     return true;
+}
+
+Words DspModes()
+{
+    Words modes = KeysOf(SoundNodeStates());
+    modes.push_back("fail");
+    modes.push_back("hang");
+    return modes;
 }
 
 // The GPIO driver: there, or missing as on a PC (the card is not watched).
@@ -446,7 +468,7 @@ const std::map<std::string, Command>& Commands()
         {"shot", {ParseShot, {}}},
         {"calls", {ParseCalls, {}}},
         {"quit", {ParseQuit, {}}},
-        {"dsp", {ParseSoundNode, KeysOf(SoundNodeStates())}},
+        {"dsp", {ParseSoundNode, DspModes()}},
         {"mixer", {ParseSoundNode, KeysOf(SoundNodeStates())}},
         {"blksize", {ParseBlkSize, {}}},
         // The sources the microphone knows by name; any other word is a WAV file.

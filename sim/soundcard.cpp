@@ -33,7 +33,8 @@ static_assert(oss::kDspReset == SNDCTL_DSP_RESET && oss::kDspSync == SNDCTL_DSP_
                   oss::kDspSpeed == SNDCTL_DSP_SPEED && oss::kDspStereo == SNDCTL_DSP_STEREO &&
                   oss::kDspGetBlkSize == SNDCTL_DSP_GETBLKSIZE &&
                   oss::kDspSetFmt == SNDCTL_DSP_SETFMT &&
-                  oss::kDspSetFragment == SNDCTL_DSP_SETFRAGMENT,
+                  oss::kDspSetFragment == SNDCTL_DSP_SETFRAGMENT &&
+                  oss::kDspGetODelay == SNDCTL_DSP_GETODELAY,
               "the DSP requests are the kernel's");
 static_assert(oss::kMixerWriteMic == SOUND_MIXER_WRITE_MIC &&
                   oss::kMixerWriteAltPcm == SOUND_MIXER_WRITE_ALTPCM &&
@@ -468,6 +469,25 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
         }
         return 0;
     }
+    if (request == oss::kDspGetODelay) {
+        if (!abilities_.tells_delay) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (!arg || capture_) {
+            errno = capture_ ? EINVAL : EFAULT;
+            return -1;
+        }
+        // What waits for the card, and what is left of the fragment in play
+        // (none while the card hangs: it plays nothing).
+        long long left = Unread(far_);
+        const Clock::time_point now = Clock::now();
+        if (playing_ && play_end_ > now)
+            left += std::chrono::duration_cast<std::chrono::microseconds>(play_end_ - now).count() *
+                    format_.BytesPerSecond() / 1000000;
+        *static_cast<int*>(arg) = static_cast<int>(std::min<long long>(left, 1 << 30));
+        return 0;
+    }
     if (request == oss::kDspReset) {
         Drain(capture_ ? near_ : far_);
         if (!capture_) {
@@ -553,6 +573,12 @@ struct Card {
     std::shared_ptr<DspDevice> dsp;
     int dsp_fd = -1;
     DspStatus last;
+
+    // A DSP descriptor that fails every call, or hangs in every call until
+    // it is let go; -1 for none.
+    int failed_fd = -1;
+    int hung_fd = -1;
+    std::condition_variable gate_changed;
 
     Card() { std::fill(std::begin(levels), std::end(levels), -1); }
     NodeState& State(Node node) { return node == Node::kDsp ? dsp_state : mixer_state; }
@@ -720,6 +746,14 @@ int Ioctl(Node node, int fd, unsigned long request, void* arg)
         errno = EBADF;
         return -1;
     }
+    hold.unlock();
+    if (Gate(fd) != 0)
+        return -1;
+    hold.lock();
+    if (card.dsp_fd != fd || !card.dsp) {
+        errno = EBADF;
+        return -1;
+    }
     // SYNC waits for the card's thread, so the card itself is not held
     // meanwhile; the device outlives a Close that comes in between.
     const std::shared_ptr<DspDevice> device = card.dsp;
@@ -749,6 +783,9 @@ int Close(Node node, int fd)
         } else if (card.dsp_fd == fd && card.dsp) {
             device = std::move(card.dsp);
             card.dsp_fd = -1;
+            // A descriptor opened later works again; a call that hangs lets go.
+            card.failed_fd = card.hung_fd = -1;
+            card.gate_changed.notify_all();
             // Stopped under the card's lock, so no new open races the thread
             // that is ending; that thread never takes this lock.
             device->Stop();
@@ -772,6 +809,39 @@ void SetBlockSize(int bytes)
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.lock);
     card.block = bytes > 0 ? bytes : kDefaultBlock;
+}
+
+void FailOpenDsp()
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.failed_fd = card.dsp_fd;
+    card.gate_changed.notify_all();
+}
+
+void HangOpenDsp(bool hang)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    card.hung_fd = hang ? card.dsp_fd : -1;
+    card.gate_changed.notify_all();
+}
+
+int Gate(int fd)
+{
+    Card& card = TheCard();
+    std::unique_lock<std::mutex> hold(card.lock);
+    card.gate_changed.wait(hold, [&] { return card.hung_fd < 0 || card.hung_fd != fd; });
+    // Closed while the call hung: the descriptor's number may be another's.
+    if (card.dsp_fd != fd) {
+        errno = EBADF;
+        return -1;
+    }
+    if (card.failed_fd == fd) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
 }
 
 void SetPlaybackHung(bool hung)

@@ -25,7 +25,7 @@
 // Supported: SPEED (4000..48000 Hz), STEREO (answers channels - 1),
 // CHANNELS (1 or 2), SETFMT (AFMT_U8, AFMT_S16_LE; anything else falls back
 // to AFMT_U8; AFMT_QUERY answers the present one), GETFMTS, GETBLKSIZE (the
-// fragment size), SETFRAGMENT (see SetEmulated), SYNC and RESET. The mixer remembers the value last
+// fragment size), SETFRAGMENT (see SetEmulated), GETODELAY, SYNC and RESET. The mixer remembers the value last
 // written to each channel (MIXER_WRITE) and answers it to MIXER_READ. Every function here is safe
 // from any thread.
 
@@ -52,6 +52,17 @@ int Close(Node node, int fd);
 // open keep working.
 enum class NodeState { kOk, kAbsent, kReadOnly, kBusy };
 void SetNodeState(Node node, NodeState state);
+
+// Faults of the DSP descriptor open now (none when it is closed): from now
+// on every read, write and ioctl on it fails with EIO and poll reports
+// POLLERR on it; or every such call and poll on it blocks until the hang is
+// lifted. A close still lets go, and a descriptor opened later works.
+void FailOpenDsp();
+void HangOpenDsp(bool hang);
+// For the platform calls, before a read, write, ioctl or poll on a DSP
+// descriptor: waits out a hang, then 0, or -1 with errno EIO when the
+// descriptor has failed (EBADF when it was closed meanwhile).
+int Gate(int fd);
 
 // The fragment size in bytes that GETBLKSIZE answers and the card moves
 // data in; 0 restores the default of 4096. Applies from the next open.
@@ -85,6 +96,8 @@ struct Abilities {
     bool stereo = true;
     int fixed_rate = 0;
     bool takes_settings = true;
+    // Answers GETODELAY (how much of the playback is left to play).
+    bool tells_delay = true;
 };
 void SetAbilities(const Abilities& abilities);
 

@@ -235,8 +235,10 @@ int close(int fd)
 ssize_t read(int fd, void* buf, size_t count)
 {
     Kind kind;
-    if (FindCounted(fd, &kind) && kind == Kind::kCardFile &&
-        Machine().Card() == sim::CardState::kOut) {
+    const bool ours = FindCounted(fd, &kind);
+    if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fd) != 0)
+        return -1;
+    if (ours && kind == Kind::kCardFile && Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
     }
@@ -246,7 +248,10 @@ ssize_t read(int fd, void* buf, size_t count)
 ssize_t write(int fd, const void* buf, size_t count)
 {
     Kind kind;
-    if (FindCounted(fd, &kind) && kind == Kind::kCardFile)
+    const bool ours = FindCounted(fd, &kind);
+    if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fd) != 0)
+        return -1;
+    if (ours && kind == Kind::kCardFile)
         return WriteToCard(fd, buf, count);
     return ::write(fd, buf, count);
 }
@@ -297,10 +302,28 @@ int ioctl(int fd, unsigned long request, void* arg)
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
 {
     // One call, counted once, on the first of the handheld's descriptors.
-    Kind kind;
-    for (nfds_t i = 0; i < nfds && !FindCounted(fds[i].fd, &kind); ++i) {
+    bool counted = false;
+    bool failed = false;
+    for (nfds_t i = 0; i < nfds; ++i) {
+        Kind kind;
+        const bool ours = counted ? Table().Find(fds[i].fd, &kind) : FindCounted(fds[i].fd, &kind);
+        counted = counted || ours;
+        if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fds[i].fd) != 0)
+            failed = true;
     }
-    return ::poll(fds, nfds, timeout_ms);
+    const int ready = ::poll(fds, nfds, failed ? 0 : timeout_ms);
+    if (!failed)
+        return ready;
+    // A failed device says so at once, beside whatever else is ready.
+    int count = 0;
+    for (nfds_t i = 0; i < nfds; ++i) {
+        Kind kind;
+        if (Table().Find(fds[i].fd, &kind) && kind == Kind::kDsp &&
+            sim::soundcard::Gate(fds[i].fd) != 0)
+            fds[i].revents = POLLERR;
+        count += fds[i].revents != 0;
+    }
+    return count;
 }
 
 int access(const char* path, int mode)

@@ -213,6 +213,11 @@ void CRecorderView::Release()
     run.ReleaseDrawWaitsForGood();
     StopStatusTimer();
     run.StopWorkers();
+    // A worker held by a device that hangs still uses the stream, the
+    // buttons and the view: they stay, for the hand-off to the menu program
+    // that comes next ends the process.
+    if (run.Abandoned())
+        return;
     Delete(wav);
     if (font) {
         TTF_CloseFont(font);

@@ -18,6 +18,9 @@ constexpr const char* kUnit = "recorderview.cpp";
 // The record worker waits at most this long for sound before it looks at
 // its stop and exit requests again.
 constexpr int kRecordPollMs = 20;
+// How long a worker asked to end its run for a leave may take before the
+// user leaves without it.
+constexpr Uint32 kExitAnswerMs = 1200;
 
 }  // namespace
 
@@ -147,7 +150,7 @@ int RecordWorker(void* param)
 {
     RunControl& run = static_cast<CRecorderView*>(param)->run;
     run.Work(RunKind::kRecord);
-    run.worker_running_ = false;
+    run.WorkerEnded();
     PostUserEvent(EVT_WORKER_ENDED, param);
     return 0;
 }
@@ -156,9 +159,18 @@ int PlayWorker(void* param)
 {
     RunControl& run = static_cast<CRecorderView*>(param)->run;
     run.Work(RunKind::kPlay);
-    run.worker_running_ = false;
+    run.WorkerEnded();
     PostUserEvent(EVT_WORKER_ENDED, param);
     return 0;
+}
+
+void RunControl::WorkerEnded()
+{
+    {
+        std::lock_guard<std::mutex> hold(end_lock_);
+        worker_running_ = false;
+    }
+    worker_ended_.notify_all();
 }
 
 // ---- The run's life ----
@@ -212,10 +224,38 @@ void RunControl::RequestStop()
     WakePlayback();
 }
 
+namespace {
+
+Uint32 PostExitOverdue(Uint32, void* view)
+{
+    PostUserEvent(EVT_EXIT_OVERDUE, view, nullptr);
+    return 0;
+}
+
+}  // namespace
+
 void RunControl::RequestExit()
 {
     view_.exit_request = true;
     WakePlayback();
+    // The worker answers within a second, a stalled card's included; one
+    // that does not is held by a device that hangs.
+    if (!exit_timer_)
+        exit_timer_ = SDL_AddTimer(kExitAnswerMs, PostExitOverdue, &view_);
+}
+
+bool RunControl::ExitOverdue()
+{
+    DisarmExitTimer();
+    return worker_running_ && view_.exit_request;
+}
+
+void RunControl::DisarmExitTimer()
+{
+    // One-shot: it may have fired already, and then removes nothing.
+    if (exit_timer_)
+        SDL_RemoveTimer(exit_timer_);
+    exit_timer_ = nullptr;
 }
 
 void RunControl::WakePlayback()
@@ -240,19 +280,21 @@ RunControl::Reaped RunControl::Reap(RunKind kind)
     return ReapWorkers(kind == RunKind::kRecord, kind == RunKind::kPlay);
 }
 
-RunControl::Reaped RunControl::ReapWorkers(bool record, bool play)
+RunControl::Reaped RunControl::ReapWorkers(bool record, bool play, std::chrono::milliseconds bound)
 {
     Reaped reaped;
     for (const RunKind kind : {RunKind::kRecord, RunKind::kPlay}) {
         SDL_Thread*& thread = ThreadOf(kind);
         if (!thread || !(kind == RunKind::kRecord ? record : play))
             continue;
-        Join(thread);
+        if (!Join(thread, bound))
+            return reaped;
         reaped.any = true;
         reaped.kind = kind;
     }
     if (!reaped.any)
         return reaped;
+    DisarmExitTimer();
     reaped.outcome_shown = outcome_shown_;
     reaped.exit_unanswered = view_.exit_request.exchange(false);
     view_.stop_request = false;
@@ -269,20 +311,36 @@ RunControl::Reaped RunControl::ReapWorkers(bool record, bool play)
 
 void RunControl::StopWorkers()
 {
+    DisarmExitTimer();
     if (!view_.record_thread && !view_.play_thread)
         return;
+    const bool overdue = view_.exit_request && worker_running_;
     view_.stop_request = true;
     WakePlayback();
-    ReapWorkers(true, true);
+    // A worker that ends its run takes a second at most, a stalled card's
+    // included; one that did not answer a leave is held by its device.
+    ReapWorkers(true, true, std::chrono::milliseconds(overdue ? 200 : 1500));
 }
 
-void RunControl::Join(SDL_Thread*& thread)
+bool RunControl::Join(SDL_Thread*& thread, std::chrono::milliseconds bound)
 {
     // A worker that is waiting for the main thread to draw would wait for
     // ever while the main thread waits for it.
     const DrawWaitRelease release(*this);
+    {
+        std::unique_lock<std::mutex> hold(end_lock_);
+        if (!worker_ended_.wait_for(hold, bound, [this] { return !worker_running_; })) {
+            // Left behind, never joined: what it uses must outlive the
+            // recorder, which hands over to the menu program next.
+            LogMessage(kUnit, __LINE__, "A worker does not end: it is left behind.\n");
+            abandoned_ = true;
+            thread = nullptr;
+            return false;
+        }
+    }
     SDL_WaitThread(thread, nullptr);
     thread = nullptr;
+    return true;
 }
 
 // ---- The worker ----
@@ -345,7 +403,10 @@ RunEnd RunControl::PlayLoop()
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
         // The device paces this loop: each block returns once the device
         // has taken it, and the end of the data once all has played.
-        if (wav->dsp_write(wav->file_read()) < 0)
+        const int played = wav->dsp_write(wav->file_read());
+        if (played == -3)
+            return RunEnd::kDeviceFailed;
+        if (played < 0)
             return RunEnd::kDataEnded;
         if (view_.exit_request)
             return RunEnd::kExit;
@@ -396,6 +457,8 @@ void RunControl::Finish(RunKind kind, RunEnd end)
         {K::kPlay, E::kOpenRefused, false, false, 0, nullptr, false, false, -1, nullptr, 0},
         {K::kPlay, E::kDataEnded, true, false, 0, nullptr, false, true, -1,
          "(Play) Finished the song & soundcard closed...\n", EVT_PLAY_FINISHED},
+        {K::kPlay, E::kDeviceFailed, true, false, 0, nullptr, false, true, MSG_PLAY_FAILED,
+         "(Play) The soundcard failed & soundcard closed...\n", 0},
         {K::kPlay, E::kExit, true, false, 0, nullptr, false, true, -1, nullptr, EVT_PLAY_EXIT},
         {K::kPlay, E::kStop, true, true, 0, "(Play) Pressed stop button & soundcard closing...\n",
          false, true, -1, nullptr, EVT_PLAY_FINISHED},
@@ -463,7 +526,10 @@ void RunControl::DisableAndDraw(CMemButton* button)
     hold.unlock();
     view_.PostRedraw();
     hold.lock();
-    frame_drawn_.wait(hold, [&] { return frames_flipped_ > after || draw_waits_released_ > 0; });
+    // Bounded: the callers hold the status monitor or end a run, and a main
+    // thread that no longer draws must not keep either for ever.
+    frame_drawn_.wait_for(hold, std::chrono::seconds(2),
+                          [&] { return frames_flipped_ > after || draw_waits_released_ > 0; });
 }
 
 void RunControl::ReleaseDrawWaitsForGood()

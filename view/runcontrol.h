@@ -29,7 +29,16 @@ class CMemButton;
 enum class RunKind { kRecord, kPlay };
 enum class RunState { kIdle, kRecording, kPlaying, kStopping };
 // How a worker's loop ended.
-enum class RunEnd { kNoFile, kOpenFailed, kOpenRefused, kDataEnded, kFailed, kExit, kStop };
+enum class RunEnd {
+    kNoFile,
+    kOpenFailed,
+    kOpenRefused,
+    kDataEnded,
+    kDeviceFailed,
+    kFailed,
+    kExit,
+    kStop
+};
 
 class RunControl {
 public:
@@ -60,8 +69,14 @@ public:
     // the last moments of that kind's worker, which has posted its end.
     Reaped Reap();
     Reaped Reap(RunKind kind);
-    // Asks a worker to stop and waits for it (teardown, leaving).
+    // Asks a worker to stop and waits for it (teardown, leaving), as long as
+    // a worker that answers needs; one held by a device that hangs is left
+    // behind (Abandoned), with what it uses.
     void StopWorkers();
+    bool Abandoned() const { return abandoned_; }
+    // Main thread, on EVT_EXIT_OVERDUE: true when the leave asked for is
+    // still unanswered by a worker still at work.
+    bool ExitOverdue();
 
     // The frames the main thread draws, for a thread that must see its
     // button disabled on screen before it goes on.
@@ -99,13 +114,22 @@ private:
     void ShowElapsed();
     // Lets a play worker waiting in the device see a request at once.
     void WakePlayback();
-    void Join(SDL_Thread*& thread);
-    Reaped ReapWorkers(bool record, bool play);
+    // Joins a worker once it has ended, waiting `bound` at most; false (the
+    // worker left behind) when it has not.
+    bool Join(SDL_Thread*& thread, std::chrono::milliseconds bound);
+    void WorkerEnded();
+    void DisarmExitTimer();
+    Reaped ReapWorkers(bool record, bool play,
+                       std::chrono::milliseconds bound = std::chrono::seconds(5));
 
     CRecorderView& view_;
     std::atomic<RunState> state_{RunState::kIdle};
-    // Cleared by the worker as its very last act.
+    // Cleared by the worker as its very last act, under end_lock_.
     std::atomic<bool> worker_running_{false};
+    std::mutex end_lock_;
+    std::condition_variable worker_ended_;
+    bool abandoned_ = false;
+    SDL_TimerID exit_timer_ = nullptr;
     // Written by the worker, read once it has been joined.
     bool outcome_shown_ = false;
 

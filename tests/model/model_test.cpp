@@ -1,6 +1,7 @@
 // Seeded random sequences of everything a person can do to the recorder and
 // to the handheld (commands, touches, the card, HOLD, the battery, the sound
-// device, the clock), played against the view in-process with the real event
+// device, its failing and hanging, the clock), played against the view
+// in-process with the real event
 // loop, checked against what must always hold:
 //  - once every message has ended and no worker runs, the run state is idle,
 //    no flag or request is left set, the buttons show their idle faces and a
@@ -67,7 +68,7 @@ struct Action {
     std::string Text() const
     {
         static const char* const kCards[] = {"in", "out", "locked"};
-        static const char* const kNodes[] = {"ok", "absent", "readonly", "busy"};
+        static const char* const kNodes[] = {"ok", "absent", "readonly", "busy", "fail", "hang"};
         std::ostringstream out;
         const auto tap = [&](const std::string& what) {
             out << at << " " << what.substr(0, what.find(' ')) << " down"
@@ -187,7 +188,9 @@ Sequence MakeSequence(unsigned seed)
          }},
         {2,
          [&] {
-             return Action{0, Act::kDsp, between(0, 3)};
+             // Its states, or a failure or a hang of the DSP open then (a
+             // later "ok" lifts the hang).
+             return Action{0, Act::kDsp, between(0, 5)};
          }},
         {1,
          [&] {
@@ -238,6 +241,7 @@ void PutDevicesBack()
     machine.SetBattery(1);
     card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
     card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
+    card::HangOpenDsp(false);
 }
 
 void Push(Uint8 type, const std::function<void(SDL_Event&)>& fill)
@@ -291,7 +295,15 @@ void ActOnDevice(const Action& action)
         machine.SetBattery(action.a);
         break;
     case Act::kDsp:
-        card::SetNodeState(card::Node::kDsp, kNodes[action.a]);
+        if (action.a == 4) {
+            card::FailOpenDsp();
+        } else if (action.a == 5) {
+            card::HangOpenDsp(true);
+        } else {
+            card::SetNodeState(card::Node::kDsp, kNodes[action.a]);
+            if (action.a == 0)
+                card::HangOpenDsp(false);
+        }
         break;
     case Act::kMixer:
         card::SetNodeState(card::Node::kMixer, kNodes[action.a]);
@@ -402,6 +414,10 @@ public:
     }
     ~Run()
     {
+        // A worker held by a hung device is left behind by a leave, as the
+        // real program leaves it to the hand-off; here the process goes on,
+        // so the device lets go first and the worker ends.
+        card::HangOpenDsp(false);
         view_->ExitInstance();
         delete loop_;
         delete view_;
@@ -727,10 +743,11 @@ TEST_F(Model, RandomSequencesKeepTheInvariants)
     }
     std::printf("%ld sequences from seed %ld; %d left the recorder before the final checks\n",
                 count, first, left_early);
-    std::printf("the most device calls a second: %.0f idle (bound %.0f), %.0f recording (%.0f), "
-                "%.0f playing (%.0f)\n",
-                g_most_calls[0], support::CallsBound(false, false), g_most_calls[1], support::CallsBound(true, false),
-                g_most_calls[2], support::CallsBound(false, true));
+    std::printf(
+        "the most device calls a second: %.0f idle (bound %.0f), %.0f recording (%.0f), "
+        "%.0f playing (%.0f)\n",
+        g_most_calls[0], support::CallsBound(false, false), g_most_calls[1],
+        support::CallsBound(true, false), g_most_calls[2], support::CallsBound(false, true));
 }
 
 }  // namespace

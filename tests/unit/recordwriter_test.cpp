@@ -148,7 +148,14 @@ TEST_F(RecordWriterTest, WhatDoesNotFitIsCountedAndFullFilesGoOnInTheNext)
     };
     const Case cases[] = {
         {"all fits in one file", 8192, 1 << 20, 8192, Next::kNamed, {8192}, 0, false},
-        {"a full buffer drops the rest", 8192, 1 << 20, 12288, Next::kNamed, {8192}, 4096, false},
+        {"a full buffer ends the file where the sound stops",
+         8192,
+         1 << 20,
+         12288,
+         Next::kNamed,
+         {8192},
+         4096,
+         true},
         {"full files go on in the next",
          8192,
          3000,

@@ -214,8 +214,11 @@ TEST_F(SimSoundcard, SettingsAnswerLikeAnOssDriver)
     Set(fd, SNDCTL_DSP_SETFMT, AFMT_S16_LE);
     EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_SETFMT, &query), 0);
     EXPECT_EQ(query, AFMT_S16_LE);
-    int unknown = 0;
-    EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_GETODELAY, &unknown), -1);
+    int left = -1;
+    EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_GETODELAY, &left), 0);
+    EXPECT_EQ(left, 0);
+    audio_buf_info unknown{};
+    EXPECT_EQ(sys::ioctl(fd, SNDCTL_DSP_GETOSPACE, &unknown), -1);
     sys::close(fd);
 
     card::SetBlockSize(512);
