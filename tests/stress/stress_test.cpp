@@ -142,11 +142,9 @@ public:
         ending_ = static_cast<Ending>((seed_ + 2) % 3);
         end_step_ = static_cast<EndStep>((seed_ + seed_ / 4) % 3);
         const int end_cycle = Between(kCyclesPerRun * 3 / 4, kCyclesPerRun - 1);
-        for (int cycle = 0; cycle <= end_cycle && fault_.empty(); ++cycle) {
-            const bool last = cycle == end_cycle;
-            if (!Cycle(last))
+        for (int cycle = 0; cycle <= end_cycle; ++cycle)
+            if (!Cycle(cycle == end_cycle))
                 break;
-        }
         if (!fault_.empty())
             Push(Quit());
     }

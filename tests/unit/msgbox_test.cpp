@@ -52,79 +52,75 @@ bool WaitUntil(Done done)
     return true;
 }
 
-// An SDL timer of its own that watches a box from SDL's timer thread, the
-// thread its ticks run on, so what it sees is in step with them: how often
-// it has ticked, and the box's (visible, elapsed) at each change. Static: a
-// tick may still be under way after the timer is removed.
-struct Watch {
-    std::mutex lock;
-    CMsgBox* box = nullptr;
-    int ticks = 0;
-    std::vector<std::pair<bool, int>> seen;
-
-    static Uint32 Tick(Uint32 interval, void* param)
-    {
-        Watch& w = *static_cast<Watch*>(param);
-        std::lock_guard<std::mutex> hold(w.lock);
-        ++w.ticks;
-        if (w.box) {
-            const std::pair<bool, int> now(w.box->visible, w.box->elapsed);
-            if (w.seen.empty() || w.seen.back() != now)
-                w.seen.push_back(now);
-        }
-        return interval;
-    }
-    int Ticks()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        return ticks;
-    }
-};
-
+// An SDL timer of its own on SDL's timer thread, where the box's ticks run,
+// so what it sees is in step with them: how often it has ticked, and the
+// (visible, elapsed) of the box it looks at, at each change.
 class Watching {
 public:
-    Watching(CMsgBox* box, Uint32 interval) : id_(Start(box, interval)) {}
+    explicit Watching(Uint32 interval)
+    {
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> hold(s.lock);
+            s.box = nullptr;
+            s.ticks = 0;
+            s.seen.clear();
+        }
+        id_ = SDL_AddTimer(interval, Tick, nullptr);
+    }
     ~Watching()
     {
         SDL_RemoveTimer(id_);
-        std::lock_guard<std::mutex> hold(watch().lock);
-        watch().box = nullptr;
+        Look(nullptr);
     }
-    static Watch& watch()
-    {
-        static Watch& w = *new Watch;
-        return w;
-    }
-    // From now on the watch looks at this box.
     void Look(CMsgBox* box)
     {
-        std::lock_guard<std::mutex> hold(watch().lock);
-        watch().box = box;
+        std::lock_guard<std::mutex> hold(state().lock);
+        state().box = box;
     }
     std::vector<std::pair<bool, int>> Seen()
     {
-        std::lock_guard<std::mutex> hold(watch().lock);
-        return watch().seen;
+        std::lock_guard<std::mutex> hold(state().lock);
+        return state().seen;
     }
     // Waits until the watch has ticked `more` times from now.
     bool TicksOn(int more)
     {
-        const int until = watch().Ticks() + more;
-        return WaitUntil([&] { return watch().Ticks() >= until; });
+        const int until = Ticks() + more;
+        return WaitUntil([&] { return Ticks() >= until; });
     }
 
 private:
-    static SDL_TimerID Start(CMsgBox* box, Uint32 interval)
+    // Static: a tick may still be under way after the timer is removed.
+    struct State {
+        std::mutex lock;
+        CMsgBox* box = nullptr;
+        int ticks = 0;
+        std::vector<std::pair<bool, int>> seen;
+    };
+    static State& state()
     {
-        {
-            std::lock_guard<std::mutex> hold(watch().lock);
-            watch().box = box;
-            watch().ticks = 0;
-            watch().seen.clear();
-        }
-        return SDL_AddTimer(interval, Watch::Tick, &watch());
+        static State& s = *new State;
+        return s;
     }
-    SDL_TimerID id_;
+    static int Ticks()
+    {
+        std::lock_guard<std::mutex> hold(state().lock);
+        return state().ticks;
+    }
+    static Uint32 Tick(Uint32 interval, void*)
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        ++s.ticks;
+        if (s.box) {
+            const std::pair<bool, int> now(s.box->visible, s.box->elapsed);
+            if (s.seen.empty() || s.seen.back() != now)
+                s.seen.push_back(now);
+        }
+        return interval;
+    }
+    SDL_TimerID id_ = nullptr;
 };
 
 Uint32 FrameColour(const SDL_PixelFormat* f, int frame)
@@ -250,7 +246,7 @@ TEST_F(MsgBoxTest, DrawsTheFrameOfTheIndexModuloTheFrameCount)
 TEST_F(MsgBoxTest, RealTimerHidesAfterDurationPlusOneTicks)
 {
     box()->SetDuration(1);
-    Watching watching(nullptr, 50);
+    Watching watching(50);
     box()->Show(3);
     watching.Look(box());
     ASSERT_TRUE(WaitUntil([&] { return !box()->timer_id; }));
@@ -385,7 +381,7 @@ TEST_F(MsgBoxTest, DeletingAShowingBoxStopsItsTimer)
         // Its second tick, which would have ended the message, was due a
         // second after the first at most: a watch started now ticks twice
         // in seconds only after it.
-        Watching watching(nullptr, 1000);
+        Watching watching(1000);
         ASSERT_TRUE(watching.TicksOn(2));
     }
     for (const Posted& p : TakeEvents())
