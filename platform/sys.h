@@ -16,6 +16,13 @@
 
 #include <string>
 
+// Recordings grow towards 2 GiB and the handheld's clock runs past 2038: with
+// 32-bit file offsets or times both go wrong, and the tests of them, which
+// only mean something where these types could be narrow, would pass on a
+// build that never had the narrow ones. So no such build is made.
+static_assert(sizeof(off_t) == 8, "off_t must have 64 bits: build with _FILE_OFFSET_BITS=64");
+static_assert(sizeof(time_t) == 8, "time_t must have 64 bits: build with _TIME_BITS=64");
+
 namespace sys {
 
 int open(const char* path, int flags, mode_t mode = 0);

@@ -63,7 +63,10 @@ TEST_P(RefusalTest, ShowsMessage0AndLeavesForTheMainViewWithNothingOnTheCard)
     Scenario scenario;
     if (*refusal.card)
         scenario.At(0, refusal.card);
-    scenario.Tap(400, e2e::kRecordButton).At(1500, "shot message.bmp").At(9000, "quit");
+    scenario.Tap(400, e2e::kRecordButton)
+        .At(1500, "shot message.bmp")
+        .At(3000, "shot still.bmp")
+        .At(9000, "quit");
     const e2e::Run run = handheld.Start(scenario.Text(), 20, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
 
@@ -76,8 +79,9 @@ TEST_P(RefusalTest, ShowsMessage0AndLeavesForTheMainViewWithNothingOnTheCard)
         EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
     }
     EXPECT_TRUE(handheld.List(e2e::kRecordFolder).empty());
-    // The message ran its time before the recorder left.
-    EXPECT_GT(run.seconds, 4.0);
+    // The message ran its time before the recorder left: its four ticks
+    // of a second or more end it after 4 s of the scenario's clock.
+    EXPECT_EQ(MessageOnShot(handheld, "/sim/still.bmp"), 0);
     if (refusal.check)
         refusal.check(handheld);
 }
@@ -197,12 +201,17 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
 TEST(Card, PulledDuringARecordingEndsTheRunAndLeavesForTheMainView)
 {
     Handheld handheld;
-    const std::string scenario =
-        Scenario().Tap(300, e2e::kRecordButton).At(1800, "card out").At(6000, "quit").Text();
-    const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
+    const std::string scenario = Scenario()
+                                     .Tap(300, e2e::kRecordButton)
+                                     .At(1800, "card out")
+                                     .At(4500, "shot late.bmp")
+                                     .At(15000, "quit")
+                                     .Text();
+    const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-    // The monitor looks once a second.
-    EXPECT_LT(run.seconds, 5.0);
+    // The monitor looks once a second and leaves at once: by 4.5 s of the
+    // scenario's clock, while a failure's message would still be on.
+    EXPECT_FALSE(e2e::Exists(handheld.Path("/sim/late.bmp")));
     // The worker's next write fails on the pulled card, so whether it or the
     // monitor speaks first is a race; both come before the hand-off.
     for (const char* message : {"No SD card & exit to mainApp !!...", "(Record) Write abort..."})
@@ -230,11 +239,12 @@ TEST(Card, PulledDuringAPlaybackEndsTheRunAndLeavesForTheMainView)
                                      .Tap(1800, "key down")  // 1.5 s recorded
                                      .Tap(2300, e2e::kPlayButton)
                                      .At(2800, "card out")
-                                     .At(8000, "quit")
+                                     .At(5500, "shot late.bmp")
+                                     .At(15000, "quit")
                                      .Text();
-    const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
+    const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-    EXPECT_LT(run.seconds, 5.5);
+    EXPECT_FALSE(e2e::Exists(handheld.Path("/sim/late.bmp")));
     // Reading the pulled card fails, which ends the playback as its end of
     // data would; the monitor may come before or after.
     for (const char* message :

@@ -9,7 +9,7 @@
 namespace support {
 
 // How long a wait may take before the test calls it a hang.
-constexpr std::chrono::seconds kHung{10};
+constexpr std::chrono::seconds kHung{30};
 
 // Looks at the condition every 2 ms until it holds; false on a hang.
 template <typename Condition>

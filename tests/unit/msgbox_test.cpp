@@ -10,10 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/userevent.h"
@@ -37,17 +39,89 @@ std::vector<Posted> TakeEvents()
     return out;
 }
 
-// Looks again every 10 ms until done() holds or the time is up.
+// Looks again every 10 ms until done() holds; false only on a hang.
 template <typename Done>
-bool WaitUntil(Done done, int timeout_ms)
+bool WaitUntil(Done done)
 {
-    for (int waited = 0; !done(); waited += 10) {
-        if (waited >= timeout_ms)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         SDL_Delay(10);
     }
     return true;
 }
+
+// An SDL timer of its own on SDL's timer thread, where the box's ticks run,
+// so what it sees is in step with them: how often it has ticked, and the
+// (visible, elapsed) of the box it looks at, at each change.
+class Watching {
+public:
+    explicit Watching(Uint32 interval)
+    {
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> hold(s.lock);
+            s.box = nullptr;
+            s.ticks = 0;
+            s.seen.clear();
+        }
+        id_ = SDL_AddTimer(interval, Tick, nullptr);
+    }
+    ~Watching()
+    {
+        SDL_RemoveTimer(id_);
+        Look(nullptr);
+    }
+    void Look(CMsgBox* box)
+    {
+        std::lock_guard<std::mutex> hold(state().lock);
+        state().box = box;
+    }
+    std::vector<std::pair<bool, int>> Seen()
+    {
+        std::lock_guard<std::mutex> hold(state().lock);
+        return state().seen;
+    }
+    // Waits until the watch has ticked `more` times from now.
+    bool TicksOn(int more)
+    {
+        const int until = Ticks() + more;
+        return WaitUntil([&] { return Ticks() >= until; });
+    }
+
+private:
+    // Static: a tick may still be under way after the timer is removed.
+    struct State {
+        std::mutex lock;
+        CMsgBox* box = nullptr;
+        int ticks = 0;
+        std::vector<std::pair<bool, int>> seen;
+    };
+    static State& state()
+    {
+        static State& s = *new State;
+        return s;
+    }
+    static int Ticks()
+    {
+        std::lock_guard<std::mutex> hold(state().lock);
+        return state().ticks;
+    }
+    static Uint32 Tick(Uint32 interval, void*)
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        ++s.ticks;
+        if (s.box) {
+            const std::pair<bool, int> now(s.box->visible, s.box->elapsed);
+            if (s.seen.empty() || s.seen.back() != now)
+                s.seen.push_back(now);
+        }
+        return interval;
+    }
+    SDL_TimerID id_ = nullptr;
+};
 
 Uint32 FrameColour(const SDL_PixelFormat* f, int frame)
 {
@@ -172,14 +246,18 @@ TEST_F(MsgBoxTest, DrawsTheFrameOfTheIndexModuloTheFrameCount)
 TEST_F(MsgBoxTest, RealTimerHidesAfterDurationPlusOneTicks)
 {
     box()->SetDuration(1);
-    const auto start = std::chrono::steady_clock::now();
+    Watching watching(50);
     box()->Show(3);
-    ASSERT_TRUE(WaitUntil([&] { return !box()->timer_id; }, 5000));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    EXPECT_GE(ms, 1900);
-    EXPECT_LE(ms, 3500);
+    watching.Look(box());
+    ASSERT_TRUE(WaitUntil([&] { return !box()->timer_id; }));
+    ASSERT_TRUE(watching.TicksOn(1));
+    // On through its first tick, which counted the one second; over at the
+    // second. (The watch may first look after the first tick.)
+    std::vector<std::pair<bool, int>> seen = watching.Seen();
+    if (!seen.empty() && seen.front() == std::make_pair(true, 0))
+        seen.erase(seen.begin());
+    const std::vector<std::pair<bool, int>> ticks = {{true, 1}, {false, 0}};
+    EXPECT_EQ(ticks, seen);
     EXPECT_EQ(3, box()->msg_index);
     const std::vector<Posted> all = {
         {EVT_REDRAW, box()}, {EVT_MSGBOX_CLOSED, box()}, {EVT_REDRAW, box()}};
@@ -245,7 +323,10 @@ TEST_F(MsgBoxTest, ConcurrentShowsStartOneTimer)
 
 // A tick that SDL had already started when the box was deleted reaches
 // OnTimer with a dangling pointer. Ticks are fired from another thread around
-// the deletion; AddressSanitizer and ThreadSanitizer watch.
+// the deletion, for AddressSanitizer and ThreadSanitizer to watch; a box's
+// message ends once at most, and nothing comes from it once it is gone.
+// Then a late tick reaches a box whose memory holds a showing box again: it
+// must not be followed there either.
 TEST_F(MsgBoxTest, DeletingWhileATickRunsIsSafe)
 {
     box_.reset();
@@ -258,14 +339,33 @@ TEST_F(MsgBoxTest, DeletingWhileATickRunsIsSafe)
             while (!go)
                 std::this_thread::yield();
             for (int i = 0; i < 4; ++i)
-                CMsgBox::OnTimer(1000, doomed);
+                EXPECT_EQ(1000u, CMsgBox::OnTimer(1000, doomed));
         });
         go = true;
         if (round % 3)
             std::this_thread::yield();
         delete doomed;
         ticker.join();
+        EXPECT_EQ(1000u, CMsgBox::OnTimer(1000, doomed));
+        int closes = 0;
+        for (const Posted& p : TakeEvents()) {
+            EXPECT_EQ(doomed, p.from);
+            closes += p.code == EVT_MSGBOX_CLOSED;
+        }
+        ASSERT_LE(closes, 1) << round;
     }
+
+    alignas(CMsgBox) unsigned char place[sizeof(CMsgBox)];
+    CMsgBox* gone = new (place) CMsgBox;
+    gone->SetDuration(2);
+    gone->Show(0);
+    unsigned char showing[sizeof(CMsgBox)];
+    std::memcpy(showing, place, sizeof place);
+    gone->~CMsgBox();
+    // A live box here would count the tick; a deleted one must not.
+    std::memcpy(place, showing, sizeof place);
+    EXPECT_EQ(1000u, CMsgBox::OnTimer(1000, gone));
+    EXPECT_EQ(0, std::memcmp(place, showing, sizeof place));
     TakeEvents();
 }
 
@@ -275,9 +375,15 @@ TEST_F(MsgBoxTest, DeletingAShowingBoxStopsItsTimer)
     box()->SetDuration(1);
     CMsgBox* const shown = box();
     shown->Show(0);
-    ASSERT_TRUE(WaitUntil([&] { return shown->elapsed == 1; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return shown->elapsed == 1; }));
     box_.reset();
-    SDL_Delay(1500);  // past the tick that would have ended the message
+    {
+        // Its second tick, which would have ended the message, was due a
+        // second after the first at most: a watch started now ticks twice
+        // in seconds only after it.
+        Watching watching(1000);
+        ASSERT_TRUE(watching.TicksOn(2));
+    }
     for (const Posted& p : TakeEvents())
         EXPECT_FALSE(p.code == EVT_MSGBOX_CLOSED && p.from == shown);
 }
@@ -290,6 +396,7 @@ TEST_F(MsgBoxTest, ShowFromAnotherTimerCallback)
     static struct {
         std::mutex lock;
         CMsgBox* box = nullptr;
+        std::atomic<int> shows{0};
     } monitor;
     {
         std::lock_guard<std::mutex> hold(monitor.lock);
@@ -299,26 +406,28 @@ TEST_F(MsgBoxTest, ShowFromAnotherTimerCallback)
     box()->Show(5);
     auto tick = [](Uint32 interval, void*) -> Uint32 {
         std::lock_guard<std::mutex> hold(monitor.lock);
-        if (monitor.box)
+        if (monitor.box) {
             monitor.box->Show(4);
+            ++monitor.shows;
+        }
         return interval;
     };
     SDL_TimerID status = SDL_AddTimer(50, tick, nullptr);
     ASSERT_NE(nullptr, status);
     EXPECT_EQ(5, box()->msg_index);
     bool closed = false;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const Posted& p : TakeEvents())
-                closed = closed || p.code == EVT_MSGBOX_CLOSED;
-            return closed;
-        },
-        4000));
-    // Until the owner has acted on the ended message, it stays the box's.
-    SDL_Delay(100);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const Posted& p : TakeEvents())
+            closed = closed || p.code == EVT_MSGBOX_CLOSED;
+        return closed;
+    }));
+    // Until the owner has acted on the ended message, it stays the box's,
+    // however many Shows the monitor makes meanwhile.
+    const int shows = monitor.shows;
+    ASSERT_TRUE(WaitUntil([&] { return monitor.shows >= shows + 2; }));
     EXPECT_EQ(5, box()->msg_index);
     box()->Acknowledge();
-    ASSERT_TRUE(WaitUntil([&] { return box()->msg_index == 4; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return box()->msg_index == 4; }));
     EXPECT_TRUE(box()->visible);
     SDL_RemoveTimer(status);
     std::lock_guard<std::mutex> hold(monitor.lock);

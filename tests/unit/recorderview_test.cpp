@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -23,6 +24,7 @@
 
 #include "sim/handheld.h"
 #include "sim/sdlext_sim.h"
+#include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 
@@ -485,9 +487,8 @@ TEST_F(RecorderViewTest, ExitInstanceThenDestructorReleaseEachResourceOnce)
     // The status timer runs: a new minute on the handheld reaches the view.
     const int minute = view.clock_min;
     machine.SetClock(machine.Now() + 120);
-    for (int waited = 0; view.clock_min == minute && waited < 3000; waited += 20)
-        SDL_Delay(20);
-    ASSERT_NE(minute, view.clock_min) << "the status timer never ticked";
+    ASSERT_TRUE(support::Eventually([&] { return view.clock_min != minute; }))
+        << "the status timer never ticked";
 
     view.ExitInstance();
     EXPECT_EQ(-1, view.gpio_fd);
@@ -510,7 +511,15 @@ TEST_F(RecorderViewTest, ExitInstanceThenDestructorReleaseEachResourceOnce)
     // And it has stopped: the next minutes pass unseen.
     const int stopped_at = view.clock_min;
     machine.SetClock(machine.Now() + 120);
-    SDL_Delay(1500);
+    // Two ticks of a timer of a second on SDL's timer thread, where the
+    // status timer ran: it would have ticked meanwhile.
+    static std::atomic<int> ticks{0};
+    ticks = 0;
+    const SDL_TimerID witness = SDL_AddTimer(
+        1000, [](Uint32 interval, void*) -> Uint32 { return ++ticks, interval; }, nullptr);
+    ASSERT_NE(nullptr, witness);
+    EXPECT_TRUE(support::Eventually([] { return ticks >= 2; }));
+    SDL_RemoveTimer(witness);
     EXPECT_EQ(stopped_at, view.clock_min);
 
     delete view_;
