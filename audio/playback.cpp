@@ -1,7 +1,9 @@
 #include "audio/playback.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +25,30 @@ constexpr int kMostBytesPerMs = 176;
 constexpr int kLongestNapMs = 100;
 
 }  // namespace
+
+int Playback::OpenWav(const char* path, WavFormat* format)
+{
+    if (sys::access(path, R_OK) != 0)
+        return -10;
+    // Not blocking, and only a regular file: a FIFO or a device node on the
+    // card would otherwise hold the player until someone wrote to it.
+    const int fd = sys::open(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return -11;
+    struct stat st;
+    if (sys::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        sys::close(fd);
+        return -11;
+    }
+    unsigned char window[kWavWindowBytes] = {};
+    const ssize_t got = sys::read(fd, window, sizeof window);
+    *format = wav_parse(window, got > 0 ? static_cast<size_t>(got) : 0);
+    if (format->code) {
+        sys::close(fd);
+        return format->code;
+    }
+    return fd;
+}
 
 void Playback::Begin()
 {

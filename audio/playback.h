@@ -16,6 +16,7 @@
 
 #include "audio/sounddevice.h"
 #include "audio/wakepipe.h"
+#include "audio/wavformat.h"
 
 class Playback {
 public:
@@ -24,6 +25,11 @@ public:
     explicit Playback(WakePipe& wake) : wake_(wake) {}
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
+
+    // Opens a file to play and finds its format: the descriptor, or -10 (not
+    // readable), -11 (no regular file that opens) or the format's code, with
+    // nothing left open.
+    static int OpenWav(const char* path, WavFormat* format);
 
     // A new playback: no stop asked, nothing in flight.
     void Begin();

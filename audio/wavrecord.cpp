@@ -1,7 +1,6 @@
 #include "audio/wavrecord.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,25 +62,10 @@ int CWavRecord::wav_parse(const char* path)
 
 int CWavRecord::ParseWav(const char* path)
 {
-    if (sys::access(path, R_OK) != 0)
-        return -10;
-    // Not blocking, and only a regular file: a FIFO or a device node on the
-    // card would otherwise hold the player until someone wrote to it.
-    const int fd = sys::open(path, O_RDONLY | O_NONBLOCK);
+    WavFormat format;
+    const int fd = Playback::OpenWav(path, &format);
     if (fd < 0)
-        return -11;
-    struct stat st;
-    if (sys::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        sys::close(fd);
-        return -11;
-    }
-    unsigned char window[kWavWindowBytes] = {};
-    const ssize_t got = sys::read(fd, window, sizeof window);
-    const WavFormat format = ::wav_parse(window, got > 0 ? static_cast<size_t>(got) : 0);
-    if (format.code) {
-        sys::close(fd);
-        return format.code;
-    }
+        return fd;
     data_offset = format.data_offset;
     sys::lseek(fd, data_offset, SEEK_SET);
     device_.dsp_set_stereo(format.channels > 1 ? 1 : 0);
@@ -92,6 +76,12 @@ int CWavRecord::ParseWav(const char* path)
 }
 
 // ---- Opening ----
+
+void CWavRecord::ReleaseBlock()
+{
+    block_buf.reset();
+    block_capacity_ = 0;
+}
 
 bool CWavRecord::AllocateBlock(int bytes)
 {
@@ -106,8 +96,7 @@ void CWavRecord::ReleaseAfterFailure()
         sys::close(wav_fd);
     wav_fd = -1;
     device_.soundcard_close();
-    block_buf.reset();
-    block_capacity_ = 0;
+    ReleaseBlock();
     byte_count = 0;
     mode_ = Mode::kIdle;
 }
@@ -346,8 +335,7 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
         recording_.reset();
     byte_count = 0;
     device_.soundcard_close();
-    block_buf.reset();
-    block_capacity_ = 0;
+    ReleaseBlock();
 }
 
 void CWavRecord::Close(Closer closer)
@@ -376,17 +364,15 @@ void CWavRecord::Close(Closer closer)
     sys::close(wav_fd);
     wav_fd = -1;
     // Both texts print the count as it was, whichever run it counted.
-    if (closer == Closer::kRecord)
-        LogMessage("wavrecord.cpp", __LINE__, "(Record) Write sound data=%ld\n",
-                   static_cast<long>(byte_count));
-    else if (closer == Closer::kPlay)
-        LogMessage("wavrecord.cpp", __LINE__, "(Play) Read sound data=%ld\n",
+    if (closer != Closer::kDestructor)
+        LogMessage("wavrecord.cpp", __LINE__,
+                   closer == Closer::kRecord ? "(Record) Write sound data=%ld\n"
+                                             : "(Play) Read sound data=%ld\n",
                    static_cast<long>(byte_count));
     byte_count = 0;
     device_.dsp_reset();
     device_.soundcard_close();
-    block_buf.reset();
-    block_capacity_ = 0;
+    ReleaseBlock();
     mode_ = Mode::kIdle;
 }
 
@@ -404,12 +390,7 @@ CWavRecord::Fields CWavRecord::fields() const
 {
     std::lock_guard<std::mutex> hold(lock_);
     const int64_t count = mode_ == Mode::kRecording ? recording_->Written() : byte_count;
-    return Fields{count,
-                  device_.dsp_fd(),
-                  device_.mixer_fd(),
-                  data_offset,
-                  wav_fd,
-                  block_size,
-                  block_buf != nullptr || mode_ == Mode::kRecording,
-                  playback_.in_transfer()};
+    const bool has_block = block_buf != nullptr || mode_ == Mode::kRecording;
+    return Fields{count,  device_.dsp_fd(), device_.mixer_fd(), data_offset,
+                  wav_fd, block_size,       has_block,          playback_.in_transfer()};
 }

@@ -133,6 +133,7 @@ private:
     int ParseWav(const char* path);
     int BlockSize() { return device_.dsp_get_blksize(); }
     bool AllocateBlock(int bytes);
+    void ReleaseBlock();
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();
     int FailRecordOpen(const char* message);

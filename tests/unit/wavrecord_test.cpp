@@ -520,10 +520,17 @@ TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
     card::SetBlockSize(512);
     ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/small.wav"), 0);
     EXPECT_EQ(wav.fields().block_size, 1024);
-    // Two of the card's fragments make one block; nothing is lost between.
+    // Two of the card's fragments make one block; nothing is lost between,
+    // and every fragment the card handed over reached the file whole.
     ASSERT_TRUE(RecordFor(wav, 0.3));
+    testing::internal::CaptureStdout();
     wav.record_close();
-    EXPECT_TRUE(UnbrokenRun(ReadFile("/mnt/sd/music/rec/small.wav"), 44));
+    const long written = LoggedCount(CapturedLog(), "(Record) Write sound data=");
+    EXPECT_GT(written, 0);
+    EXPECT_EQ(written % 512, 0) << written;
+    const Bytes file = ReadFile("/mnt/sd/music/rec/small.wav");
+    EXPECT_EQ(static_cast<long>(file.size()) - 44, written);
+    EXPECT_TRUE(UnbrokenRun(file, 44));
 }
 
 // The header declares what the card records: a rate of the card's own is
