@@ -302,28 +302,23 @@ int ioctl(int fd, unsigned long request, void* arg)
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
 {
     // One call, counted once, on the first of the handheld's descriptors.
+    // The card has one DSP: the descriptor of it that has failed, if any.
     bool counted = false;
-    bool failed = false;
+    nfds_t failed = nfds;
     for (nfds_t i = 0; i < nfds; ++i) {
         Kind kind;
         const bool ours = counted ? Table().Find(fds[i].fd, &kind) : FindCounted(fds[i].fd, &kind);
         counted = counted || ours;
         if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fds[i].fd) != 0)
-            failed = true;
+            failed = i;
     }
-    const int ready = ::poll(fds, nfds, failed ? 0 : timeout_ms);
-    if (!failed)
+    const int ready = ::poll(fds, nfds, failed < nfds ? 0 : timeout_ms);
+    if (failed == nfds)
         return ready;
     // A failed device says so at once, beside whatever else is ready.
-    int count = 0;
-    for (nfds_t i = 0; i < nfds; ++i) {
-        Kind kind;
-        if (Table().Find(fds[i].fd, &kind) && kind == Kind::kDsp &&
-            sim::soundcard::Gate(fds[i].fd) != 0)
-            fds[i].revents = POLLERR;
-        count += fds[i].revents != 0;
-    }
-    return count;
+    const bool ready_already = ready > 0 && fds[failed].revents != 0;
+    fds[failed].revents = POLLERR;
+    return (ready > 0 ? ready : 0) + (ready_already ? 0 : 1);
 }
 
 int access(const char* path, int mode)

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -100,24 +99,6 @@ const Fault kFaults[] = {
 
 class FailureTest : public ::testing::TestWithParam<Fault> {};
 
-// The first expected line not found in this order.
-std::string MissingInOrder(const std::vector<std::string>& messages,
-                           const std::vector<std::string>& expected)
-{
-    auto at = messages.begin();
-    for (const std::string& line : expected) {
-        const bool prefix = !line.empty() && line.back() == '*';
-        const std::string want = prefix ? line.substr(0, line.size() - 1) : line;
-        at = std::find_if(at, messages.end(), [&](const std::string& m) {
-            return prefix ? m.rfind(want, 0) == 0 : m == want;
-        });
-        if (at == messages.end())
-            return line;
-        ++at;
-    }
-    return {};
-}
-
 void PrintTo(const Fault& fault, std::ostream* out)
 {
     *out << fault.name;
@@ -141,7 +122,7 @@ TEST_P(FailureTest, IsAFailureOnTheScreenAndInTheFileAndTheUserCanLeave)
     const e2e::Run run = handheld.Start(scenario.Text(), 60, {{"HANDHELD_MIC", "counter"}});
     ASSERT_TRUE(e2e::EndedWith(run, handheld, f.view));
     EXPECT_EQ(e2e::MessageOnShot(handheld, "fault.bmp"), f.message);
-    EXPECT_EQ(MissingInOrder(run.Messages(), f.log), "") << run.out;
+    EXPECT_EQ(e2e::MissingInOrder(run.Messages(), f.log), "") << run.out;
     if (f.absent) {
         EXPECT_EQ(run.Count(f.absent), 0) << run.out;
     }

@@ -86,10 +86,14 @@ std::string MissingInOrder(const std::vector<std::string>& messages,
                            const std::vector<std::string>& expected)
 {
     auto at = messages.begin();
-    for (const std::string& message : expected) {
-        at = std::find(at, messages.end(), message);
+    for (const std::string& line : expected) {
+        const bool prefix = !line.empty() && line.back() == '*';
+        const std::string want = prefix ? line.substr(0, line.size() - 1) : line;
+        at = std::find_if(at, messages.end(), [&](const std::string& message) {
+            return prefix ? message.rfind(want, 0) == 0 : message == want;
+        });
         if (at == messages.end())
-            return message;
+            return line;
         ++at;
     }
     return {};

@@ -29,7 +29,8 @@ struct Run {
 bool ParseLogLine(const std::string& line, std::string* unit, std::string* message);
 
 // Empty when `expected` occur in `messages` in this order (other lines may
-// come between); else the first expected message that was not found.
+// come between); else the first expected message that was not found. An
+// expected message ending in '*' stands for every message it begins.
 std::string MissingInOrder(const std::vector<std::string>& messages,
                            const std::vector<std::string>& expected);
 
