@@ -145,6 +145,8 @@ bool RecordWriter::Finish(std::chrono::milliseconds wait, std::function<void(int
     if (!progress_.wait_for(hold, wait, [this] { return closed_; }))
         return false;
     hold.unlock();
+    // Any thread may wait for the end: one of them joins.
+    std::lock_guard<std::mutex> joining(join_lock_);
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
     return true;
@@ -201,12 +203,34 @@ void RecordWriter::SyncFolder(const std::string& path)
 
 void RecordWriter::EndFile(int64_t bytes)
 {
-    // The file counts as closed only once its true header is on the card.
-    if (!Declare(bytes) || sys::fdatasync(fd_) != 0)
+    const int64_t whole = bytes / kFrameBytes * kFrameBytes;
+    if (whole == 0)
+        return RemoveEmptyFile();
+    // A card that filled up took part of a frame: the file ends with the
+    // last whole one, as its header says. The file counts as closed only
+    // once its true header is on the card.
+    const bool cut = whole == bytes || sys::ftruncate(fd_, kWavHeaderBytes + whole) == 0;
+    if (cut && whole != bytes) {
+        std::lock_guard<std::mutex> hold(lock_);
+        written_ -= bytes - whole;
+    }
+    if (!cut || !Declare(whole) || sys::fdatasync(fd_) != 0)
         LogMessage("wavrecord.cpp", __LINE__, "(Record) The card did not keep the end of %s.\n",
                    Path().c_str());
     sys::close(fd_);
     fd_ = -1;
+}
+
+void RecordWriter::RemoveEmptyFile()
+{
+    sys::close(fd_);
+    fd_ = -1;
+    const std::string path = Path();
+    LogMessage("wavrecord.cpp", __LINE__, "unlink file(%s)\n", path.c_str());
+    if (sys::unlink(path.c_str()) != 0)
+        LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
+    std::lock_guard<std::mutex> hold(lock_);
+    path_ = previous_path_;
 }
 
 bool RecordWriter::StartFile(const std::string& path)
@@ -240,6 +264,7 @@ bool RecordWriter::ContinueInNextFile()
         return false;
     {
         std::lock_guard<std::mutex> hold(lock_);
+        previous_path_ = path_;
         path_ = path;
         file_start_ = written_;
     }
@@ -292,7 +317,6 @@ void RecordWriter::Run()
         failed_ = failed_ || !synced || !declared;
         progress_.notify_all();
     }
-    const int64_t written = written_;
     const int64_t in_file = written_ - file_start_;
     const int64_t lost = dropped_;
     hold.unlock();
@@ -304,11 +328,20 @@ void RecordWriter::Run()
     if (fd_ >= 0)
         EndFile(in_file);
     hold.lock();
+    const int64_t written = written_;
     std::function<void(int64_t)> closed = std::move(on_closed_);
     hold.unlock();
     if (closed)
         closed(written);
     hold.lock();
     closed_ = true;
+    // Nothing more comes: the buffer need not outlive the close.
+    ring_.reset();
     progress_.notify_all();
+}
+
+bool RecordWriter::Closed() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return closed_;
 }

@@ -85,8 +85,10 @@ public:
     // Sample bytes in the recording's files so far (a short write counts
     // what it wrote).
     int64_t Written() const;
-    // The file written now, or last.
+    // The file written now, or last; empty when the recording kept none.
     std::string Path() const;
+    // Every file is ended and closed (Finish has been called and is done).
+    bool Closed() const;
     // Bytes dropped because the buffer was full.
     int64_t Dropped() const;
     // A write or a sync of the file failed or fell short, or sound did not
@@ -117,8 +119,12 @@ private:
     void SyncFolder(const std::string& path);
     // Ends the full file and goes on in the next; false when there is none.
     bool ContinueInNextFile();
-    // Ends the file: what it holds durable under a true header, then closed.
+    // Ends the file: what it holds in whole frames durable under a true
+    // header, then closed; a file without a whole frame is removed.
     void EndFile(int64_t bytes);
+    // A file with no sound is no recording: it goes, and the recording's
+    // last file is the one before it, if any.
+    void RemoveEmptyFile();
     // Writes the start header; without it the file is removed.
     bool StartFile(const std::string& path);
 
@@ -138,11 +144,13 @@ private:
     int64_t file_start_ = 0;  // where in the sound the file begins
     int64_t declared_ = 0;    // what the headers on the card declare
     std::string path_;
+    std::string previous_path_;  // the full file before path_, if any
     bool failed_ = false;
     bool overflowed_ = false;
     enum class Header { kPending, kWritten, kFailed } header_ = Header::kPending;
     bool finishing_ = false;
     bool closed_ = false;
     std::function<void(int64_t)> on_closed_;
+    std::mutex join_lock_;
     std::thread thread_;
 };

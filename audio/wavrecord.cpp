@@ -23,7 +23,7 @@ constexpr auto kFlushWait = std::chrono::milliseconds(150);
 constexpr auto kFinishWait = std::chrono::milliseconds(450);
 constexpr auto kLeaveWait = std::chrono::milliseconds(400);
 // How long a new recording waits for its start header to reach the card.
-constexpr auto kHeaderWait = std::chrono::milliseconds(500);
+constexpr auto kHeaderWait = std::chrono::milliseconds(250);
 
 void LogCode(int code)
 {
@@ -41,8 +41,8 @@ CWavRecord::~CWavRecord()
     Close(Closer::kDestructor);
     // A file still being ended behind a stalled card gets a moment more:
     // leaving the recorder may wait that long, and the file is then whole.
-    if (const std::shared_ptr<RecordWriter> writer = last_writer_.lock())
-        writer->Finish(kLeaveWait, nullptr);
+    if (last_writer_)
+        last_writer_->Finish(kLeaveWait, nullptr);
     LogMessage("wavrecord.cpp", __LINE__, "~CWavRecord()\n");
 }
 
@@ -125,6 +125,7 @@ int CWavRecord::record_open(const char* path)
     }
     // Whatever happens now, the last recording is no longer the one made.
     last_path_.clear();
+    last_writer_.reset();
     const int opened = device_.soundcard_open(O_RDONLY | O_NONBLOCK);
     if (opened < 0) {
         LogCode(opened);
@@ -212,11 +213,34 @@ std::string CWavRecord::recording_path() const
     // A writer still at work may yet go on in another file.
     if (recording_)
         return recording_->Path();
-    if (last_path_.empty())
-        return last_path_;
-    if (const std::shared_ptr<RecordWriter> writer = last_writer_.lock())
-        return writer->Path();
+    if (last_writer_)
+        return last_writer_->Path();
     return last_path_;
+}
+
+CWavRecord::Files CWavRecord::recording_files() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (recording_)
+        return Files::kWriting;
+    if (!last_writer_)
+        return last_path_.empty() ? Files::kNone : Files::kKept;
+    if (!last_writer_->Closed())
+        return Files::kWriting;
+    return last_writer_->Path().empty() ? Files::kRemoved : Files::kKept;
+}
+
+bool CWavRecord::recording_ended(std::chrono::milliseconds wait) const
+{
+    std::shared_ptr<RecordWriter> writer;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        // A recording still open is its worker's to end first.
+        if (recording_)
+            return false;
+        writer = last_writer_;
+    }
+    return !writer || writer->Finish(wait, nullptr);
 }
 
 std::shared_ptr<Recording> CWavRecord::InProgress() const
@@ -360,7 +384,8 @@ void CWavRecord::Close(Closer closer)
     // devices and the buffer when the device lets go.
     if (!free)
         playback_.Abandon(std::move(device_), std::move(block_buf));
-    sys::sync();
+    // A playback wrote nothing: a sync here would only wait out a stalled
+    // card's writes, and hold up the stop.
     sys::close(wav_fd);
     wav_fd = -1;
     // Both texts print the count as it was, whichever run it counted.

@@ -35,6 +35,7 @@
 // WAV format (wavformat.h), Capture (the card into the writer's buffer) and
 // RecordWriter (the buffer into the files).
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -86,8 +87,17 @@ public:
     void set_next_path(std::function<std::string()> next);
     void set_file_limit(int64_t sound_bytes);
     // The file the last recording wrote last (the one to play); empty when
-    // no recording has been made.
+    // no recording has been made, or when it kept no sound.
     std::string recording_path() const;
+    // Where the last recording's files stand: a stop that came while the
+    // card stalled leaves the writer to end them on its own, and a file is
+    // played only once it has been ended. kRemoved: it held no sound, and
+    // its file is gone.
+    enum class Files { kNone, kWriting, kKept, kRemoved };
+    Files recording_files() const;
+    // Waits `wait` at most for the last recording's files to be ended: true
+    // once they are (or when there is none).
+    bool recording_ended(std::chrono::milliseconds wait) const;
     int dsp_wait(int timeout_ms);
     int dsp_read();
     int file_write(int len);
@@ -162,7 +172,8 @@ private:
     // files go. The capture uses the DSP and block_buf without the lock;
     // both stay as they are until it has been stopped.
     std::shared_ptr<Recording> recording_;
-    std::weak_ptr<RecordWriter> last_writer_;
+    // Kept until the next recording, so what it left can be told.
+    std::shared_ptr<RecordWriter> last_writer_;
     int64_t captured_ = 0;
     std::function<std::string()> next_path_;
     int64_t file_limit_;

@@ -41,6 +41,7 @@ int unlink(const char* path);
 void sync();
 // Flushes one file's data to its storage, without waiting for the rest.
 int fdatasync(int fd);
+int ftruncate(int fd, off_t length);
 int chdir(const char* path);
 // Only returns on failure, like the C library's. The argument list ends with
 // a null pointer.

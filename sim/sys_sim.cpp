@@ -144,13 +144,21 @@ off_t GrowthOf(int fd, size_t count)
     return end > st.st_size ? end - (at > st.st_size ? at : st.st_size) : 0;
 }
 
-ssize_t WriteToCard(int fd, const void* buf, size_t count)
+// A change of a card file's contents waits out a stall, and fails with EIO
+// on a card that is out.
+bool CardAnswers()
 {
     sim::sdcard::WaitOutStall();
-    if (Machine().Card() == sim::CardState::kOut) {
-        errno = EIO;
+    if (Machine().Card() != sim::CardState::kOut)
+        return true;
+    errno = EIO;
+    return false;
+}
+
+ssize_t WriteToCard(int fd, const void* buf, size_t count)
+{
+    if (!CardAnswers())
         return -1;
-    }
     const sim::sdcard::ChangeGuard change;
     sim::sdcard::BeforeWrite(fd);
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
@@ -391,16 +399,27 @@ void sync()
     }
 }
 
+// A truncation changes the file's contents as a write does, and is kept
+// only by the next sync.
+int ftruncate(int fd, off_t length)
+{
+    Kind kind;
+    if (!FindCounted(fd, &kind) || kind != Kind::kCardFile)
+        return ::ftruncate(fd, length);
+    if (!CardAnswers())
+        return -1;
+    const sim::sdcard::ChangeGuard change;
+    sim::sdcard::BeforeWrite(fd);
+    return ::ftruncate(fd, length);
+}
+
 int fdatasync(int fd)
 {
     Kind kind;
     if (!FindCounted(fd, &kind) || kind != Kind::kCardFile)
         return ::fdatasync(fd);
-    sim::sdcard::WaitOutStall();
-    if (Machine().Card() == sim::CardState::kOut) {
-        errno = EIO;
+    if (!CardAnswers())
         return -1;
-    }
     const sim::sdcard::ChangeGuard change;
     const int rc = ::fdatasync(fd);
     if (rc == 0)

@@ -183,7 +183,7 @@ void CRecorderView::OnRecordEvent(int code)
 {
     switch (code) {
     case EVT_RECORD_FAILED:
-        RemoveRecording(file_path);
+        RemoveRecording(card_chores, file_path);
         break;
     case EVT_RECORD_EXIT:
         LogMessage(kUnit, __LINE__, "(Record) Exit to mainApp...\n");

@@ -213,6 +213,9 @@ void CRecorderView::Release()
     run.ReleaseDrawWaitsForGood();
     StopStatusTimer();
     run.StopWorkers();
+    // A removal asked for should reach the card; a stalled card is left to
+    // the chores' thread.
+    card_chores.Idle(CardChores::kLeaveWait);
     // A worker held by a device that hangs still uses the stream, the
     // buttons and the view: they stay, for the hand-off to the menu program
     // that comes next ends the process.

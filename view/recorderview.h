@@ -5,6 +5,7 @@
 //   commands.cpp       commands and view events
 //   runcontrol.*       recording and playback: the workers and their runs
 //   recordfiles.*      the card as recordings need it: probe, folder, names
+//   cardchores.*       the card work the main thread hands off
 //   statusmonitor.cpp  the once-a-second look at clock, battery, HOLD, card
 // and its drawing in ui/ (layout.cpp, screen.cpp, text.cpp).
 
@@ -16,6 +17,7 @@
 #include <mutex>
 
 #include "ui/layout.h"
+#include "view/cardchores.h"
 #include "view/runcontrol.h"
 
 class CMemButton;
@@ -139,6 +141,8 @@ public:
     SDL_Thread* play_thread = nullptr;
     char language[16] = "en_US.utf8";
 
+    // The card work the main thread must not wait on: probe, removals.
+    CardChores card_chores;
     // The owner of the runs: workers, requests, state, the wait for a frame.
     RunControl run{*this};
 

@@ -4,17 +4,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "app/logmessage.h"
 #include "platform/sys.h"
+#include "view/cardchores.h"
 
 namespace {
 
 constexpr const char* kUnit = "recorderview.cpp";
 constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 constexpr const char* kWriteProbe = "/mnt/sd/%%_tmp_.tmp%%";
-constexpr long kHeaderBytes = 44;
 constexpr unsigned kTypeMask = 0xF000;
 constexpr unsigned kTypeFolder = 0x4000;
 constexpr unsigned kTypeRegular = 0x8000;
@@ -68,17 +69,38 @@ int CheckSdWritable()
     return -1;
 }
 
+bool RecordFolderThere()
+{
+    return TypeOf(kRecordFolder) == kTypeFolder;
+}
+
 bool MakeRecordFolder()
 {
-    if (TypeOf(kRecordFolder) == kTypeFolder)
+    if (RecordFolderThere())
         return true;
     MakeFolders(kRecordFolder);
     sys::sync();
     LogMessage(kUnit, __LINE__, "Create 'record' path(%s)...\n", kRecordFolder);
-    if (TypeOf(kRecordFolder) == kTypeFolder)
+    if (RecordFolderThere())
         return true;
     LogMessage(kUnit, __LINE__, "Can't create the path(%s)\n", kRecordFolder);
     return false;
+}
+
+CardAnswer PrepareCard(CardChores& chores, std::chrono::milliseconds wait)
+{
+    // Shared: a job the wait gave up on still writes its answer.
+    const auto answer = std::make_shared<CardAnswer>(CardAnswer::kRefused);
+    const bool answered = chores.RunWithin(
+        [answer] {
+            if (CheckSdWritable() == 0 && MakeRecordFolder())
+                *answer = CardAnswer::kReady;
+        },
+        wait);
+    if (answered)
+        return *answer;
+    LogMessage(kUnit, __LINE__, "The card is busy: the recording starts, and waits for it...\n");
+    return CardAnswer::kBusy;
 }
 
 void NameNewRecording(char* path, size_t size)
@@ -94,21 +116,15 @@ void NameNewRecording(char* path, size_t size)
     }
 }
 
-void ForgetEmptyRecording(char* path, long long captured_bytes)
-{
-    struct stat st;
-    if (captured_bytes > 0 || !path[0] || sys::lstat(path, &st) != 0 ||
-        (st.st_mode & kTypeMask) != kTypeRegular || st.st_size > kHeaderBytes)
-        return;
-    RemoveRecording(path);
-}
-
-void RemoveRecording(char* path)
+void RemoveRecording(CardChores& chores, char* path)
 {
     if (!path[0])
         return;
     LogMessage(kUnit, __LINE__, "unlink file(%s)\n", path);
-    sys::unlink(path);
-    sys::sync();
+    const std::string gone = path;
+    chores.Post([gone] {
+        sys::unlink(gone.c_str());
+        sys::sync();
+    });
     path[0] = '\0';
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The SD card as recordings need it: the write probe, the recordings folder,
-// the name of a new recording, and the removal of one that holds no sound.
+// the name of a new recording, and the removal of one that failed.
 
+#include <chrono>
 #include <cstddef>
+
+class CardChores;
 
 // 0 when the SD card takes the write probe, -1 otherwise (logged).
 int CheckSdWritable();
@@ -10,6 +13,15 @@ int CheckSdWritable();
 // The recordings folder is there, made if missing; false (logged) when it
 // cannot be.
 bool MakeRecordFolder();
+// The recordings folder is there now (nothing is made).
+bool RecordFolderThere();
+
+// What the card answers before a recording: the probe taken and the folder
+// there (kReady), a refusal (logged), or no answer within `wait` (kBusy,
+// logged): a stalled card, which the recording's writer waits out on its
+// own while the sound is kept. The work goes on on the chores' thread.
+enum class CardAnswer { kReady, kRefused, kBusy };
+CardAnswer PrepareCard(CardChores& chores, std::chrono::milliseconds wait);
 
 // A new recording's path, from the local time; a second recording within the
 // same second must not replace the first, so the name moves on a second at a
@@ -17,11 +29,6 @@ bool MakeRecordFolder();
 void NameNewRecording(char* path, size_t size);
 
 // Removes a recording from the card and empties the path that named it
-// (nothing when the path is empty).
-void RemoveRecording(char* path);
-
-// A recording that ended with no sound leaves no file and is no play target:
-// when the audio stream took in no sound at all, a file of no more than its
-// header is removed and the path emptied. (The file's size alone would not
-// do: a stalled card may still be catching up with sound it will get.)
-void ForgetEmptyRecording(char* path, long long captured_bytes);
+// (nothing when the path is empty). The path is emptied at once; the card
+// work is the chores'.
+void RemoveRecording(CardChores& chores, char* path);

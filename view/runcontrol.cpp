@@ -21,6 +21,12 @@ constexpr int kRecordPollMs = 20;
 // How long a worker asked to end its run for a leave may take before the
 // user leaves without it.
 constexpr Uint32 kExitAnswerMs = 1200;
+// How long a record press waits for the card's answer to the write probe:
+// with the start header's wait, a recording starts within half a second
+// whatever the card does.
+constexpr auto kCardAnswerWait = std::chrono::milliseconds(250);
+// A worker that waits for the card looks at its requests this often.
+constexpr auto kRequestLook = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -78,9 +84,7 @@ void CRecorderView::OnRecordStart()
         LogMessage(kUnit, __LINE__, "No SD card !!...\n");
         return;
     }
-    if (CheckSdWritable() != 0)
-        return FailRecordStart(MSG_RECORD_FAILED);
-    if (!MakeRecordFolder())
+    if (PrepareCard(card_chores, kCardAnswerWait) == CardAnswer::kRefused)
         return FailRecordStart(MSG_RECORD_FAILED);
     NameNewRecording(file_path, sizeof file_path);
     if (!run.Start(RunKind::kRecord)) {
@@ -99,6 +103,9 @@ void CRecorderView::OnRecordStop()
 
 void CRecorderView::OnPlayStart()
 {
+    // A recording that kept no sound is nothing to play.
+    if (wav && wav->recording_files() == CWavRecord::Files::kRemoved)
+        file_path[0] = '\0';
     if (playing || !file_path[0])
         return RefusePlayStart("(Play) Play skip(1)...\n");
     if (recording)
@@ -301,10 +308,13 @@ RunControl::Reaped RunControl::ReapWorkers(bool record, bool play, std::chrono::
     SetState(RunState::kIdle);
     if (reaped.kind == RunKind::kRecord && view_.wav) {
         // A long recording went on in further files: the last one is played.
+        // One that made no file, or kept no sound, leaves nothing to play.
+        const CWavRecord::Files files = view_.wav->recording_files();
         const std::string last = view_.wav->recording_path();
-        if (view_.file_path[0] && !last.empty())
+        if (files == CWavRecord::Files::kNone || files == CWavRecord::Files::kRemoved)
+            view_.file_path[0] = '\0';
+        else if (view_.file_path[0] && !last.empty())
             std::snprintf(view_.file_path, sizeof view_.file_path, "%s", last.c_str());
-        ForgetEmptyRecording(view_.file_path, view_.wav->captured_bytes());
     }
     return reaped;
 }
@@ -358,13 +368,36 @@ void RunControl::ShowElapsed()
     }
 }
 
+bool RunControl::AwaitCard(const std::function<bool(std::chrono::milliseconds)>& ready, RunEnd* end)
+{
+    while (!ready(kRequestLook)) {
+        if (view_.exit_request) {
+            *end = RunEnd::kExit;
+            return false;
+        }
+        if (view_.stop_request) {
+            *end = RunEnd::kStop;
+            return false;
+        }
+    }
+    return true;
+}
+
 RunEnd RunControl::RecordLoop()
 {
     CWavRecord* const wav = view_.wav;
     const Uint32 t0 = SDL_GetTicks();
     // Without an audio stream there is nothing to record; counting seconds
     // on screen would only pretend.
-    if (!wav || wav->record_open(view_.file_path) < 0)
+    if (!wav)
+        return RunEnd::kOpenFailed;
+    // A stalled card still making the folder holds up this run alone.
+    RunEnd request;
+    if (!RecordFolderThere() &&
+        !AwaitCard([this](std::chrono::milliseconds wait) { return view_.card_chores.Idle(wait); },
+                   &request))
+        return request;
+    if (wav->record_open(view_.file_path) < 0)
         return RunEnd::kOpenFailed;
     LogMessage(kUnit, __LINE__, "(Record) RecordStart(%s)...\n", view_.file_path);
     view_.shown_sec = -1;
@@ -391,7 +424,27 @@ RunEnd RunControl::PlayLoop()
         return RunEnd::kNoFile;
     if (!wav)
         return RunEnd::kOpenFailed;
-    const int opened = wav->play_open(view_.file_path);
+    // The recording is played once its writer has ended it: a stop that
+    // came while the card stalled leaves the writer at work.
+    RunEnd request;
+    if (wav->recording_files() == CWavRecord::Files::kWriting) {
+        LogMessage(kUnit, __LINE__,
+                   "(Play) The recording is still being written: the play waits...\n");
+        if (!AwaitCard([wav](std::chrono::milliseconds wait) { return wav->recording_ended(wait); },
+                       &request))
+            return request;
+    }
+    std::string path = view_.file_path;
+    switch (wav->recording_files()) {
+    case CWavRecord::Files::kRemoved:
+        return RunEnd::kNoFile;
+    case CWavRecord::Files::kKept:
+        path = wav->recording_path();
+        break;
+    default:
+        break;
+    }
+    const int opened = wav->play_open(path.c_str());
     // -1: the device is open already, which a message would not explain.
     if (opened == -1)
         return RunEnd::kOpenRefused;

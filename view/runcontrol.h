@@ -19,8 +19,10 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 class CRecorderView;
@@ -106,6 +108,10 @@ private:
     SDL_Thread*& ThreadOf(RunKind kind);
     void SetState(RunState state);
     void Work(RunKind kind);
+    // Waits for `ready` (asked with how long it may wait) while the card is
+    // busy, looking at the run's requests between: false, with the request's
+    // end, when one came first.
+    bool AwaitCard(const std::function<bool(std::chrono::milliseconds)>& ready, RunEnd* end);
     RunEnd RecordLoop();
     RunEnd PlayLoop();
     // The end of a run, one table for both kinds of worker.

@@ -69,6 +69,11 @@ int fdatasync(int fd)
     return ::fdatasync(fd);
 }
 
+int ftruncate(int fd, off_t length)
+{
+    return ::ftruncate(fd, length);
+}
+
 int chdir(const char* path)
 {
     return ::chdir(path);

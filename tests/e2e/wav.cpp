@@ -61,6 +61,11 @@ bool Wav::HeaderMatchesFile() const
     return error.empty() && data_size == data.size() / kFrameBytes * kFrameBytes;
 }
 
+bool Wav::EndedWhole() const
+{
+    return error.empty() && data_size == data.size() && data.size() % kFrameBytes == 0;
+}
+
 bool Wav::IsRecorderFormat() const
 {
     return error.empty() && channels == 2 && bits == 16 && rate == 22050;

@@ -19,6 +19,8 @@ struct Wav {
 
     // The header declares every whole frame the file holds, and no more.
     bool HeaderMatchesFile() const;
+    // Stricter, for a file that was ended: whole frames only, all declared.
+    bool EndedWhole() const;
     // Recording format of the recorder: 22050 Hz, stereo, 16-bit.
     bool IsRecorderFormat() const;
     // Seconds of sound the file holds.

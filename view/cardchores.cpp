@@ -1,0 +1,82 @@
+#include "view/cardchores.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+struct CardChores::Queue {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::function<void()>> jobs;
+    uint64_t posted = 0;
+    uint64_t done = 0;
+    bool ending = false;
+    bool started = false;
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            changed.wait(hold, [this] { return ending || !jobs.empty(); });
+            if (jobs.empty())
+                return;
+            std::function<void()> job = std::move(jobs.front());
+            jobs.pop_front();
+            hold.unlock();
+            job();
+            hold.lock();
+            ++done;
+            changed.notify_all();
+        }
+    }
+
+    // Lock held. The number the job will have once done.
+    uint64_t Add(const std::shared_ptr<Queue>& self, std::function<void()> job)
+    {
+        jobs.push_back(std::move(job));
+        if (!started) {
+            // The thread holds the queue: a job stuck in the card keeps it.
+            started = true;
+            std::thread([self] { self->Run(); }).detach();
+        }
+        changed.notify_all();
+        return ++posted;
+    }
+
+    bool WaitDone(std::unique_lock<std::mutex>& hold, uint64_t number,
+                  std::chrono::milliseconds wait)
+    {
+        return changed.wait_for(hold, wait, [&] { return done >= number; });
+    }
+};
+
+CardChores::CardChores() : queue_(std::make_shared<Queue>()) {}
+
+CardChores::~CardChores()
+{
+    std::unique_lock<std::mutex> hold(queue_->lock);
+    queue_->ending = true;
+    queue_->changed.notify_all();
+    queue_->WaitDone(hold, queue_->posted, kLeaveWait);
+}
+
+void CardChores::Post(std::function<void()> job)
+{
+    std::lock_guard<std::mutex> hold(queue_->lock);
+    queue_->Add(queue_, std::move(job));
+}
+
+bool CardChores::RunWithin(std::function<void()> job, std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> hold(queue_->lock);
+    const uint64_t number = queue_->Add(queue_, std::move(job));
+    return queue_->WaitDone(hold, number, wait);
+}
+
+bool CardChores::Idle(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> hold(queue_->lock);
+    return queue_->WaitDone(hold, queue_->posted, wait);
+}

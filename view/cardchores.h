@@ -1,0 +1,38 @@
+#pragma once
+// The card work of the main thread, done on a thread of its own in the order
+// it was asked for. An SD card stalls writes, removals and syncs for seconds
+// at a time; the screen, the event loop and the status monitor must answer
+// meanwhile, so the main thread waits for this work only as long as it
+// chooses to, and never for work whose end it does not need.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class CardChores {
+public:
+    // How long leaving the recorder waits for the work still queued.
+    static constexpr std::chrono::milliseconds kLeaveWait{400};
+
+    CardChores();
+    // Waits a moment for the work still queued (a removal the user asked
+    // for should happen), then leaves it to its thread.
+    ~CardChores();
+    CardChores(const CardChores&) = delete;
+    CardChores& operator=(const CardChores&) = delete;
+
+    // Queues `job`; the caller does not wait for it.
+    void Post(std::function<void()> job);
+    // Queues `job` and waits `wait` at most for it to have run: false when
+    // it has not (it still runs later). What the job writes may be read
+    // only after a true answer.
+    bool RunWithin(std::function<void()> job, std::chrono::milliseconds wait);
+    // True once every job queued so far has run, waiting `wait` at most.
+    bool Idle(std::chrono::milliseconds wait);
+
+private:
+    struct Queue;
+    // Shared with the thread, which may outlive this object on a stalled
+    // card.
+    std::shared_ptr<Queue> queue_;
+};
