@@ -253,7 +253,9 @@ TEST_F(WavRecordTest, StartHeaderIsByteForByteAndTheDevicesAreSetForRecording)
     testing::internal::CaptureStdout();
     wav.record_close();
     const std::string log = CapturedLog();
-    EXPECT_NE(log.find("(Record) Write sound data=0\n"), std::string::npos);
+    // What came before the close (nothing, unless a loaded machine held
+    // the test up for a fragment's time) is all in the file.
+    EXPECT_EQ(LoggedCount(log, "(Record) Write sound data="), wav.captured_bytes()) << log;
     EXPECT_NE(log.find("soundcard_close()\n"), std::string::npos);
     ExpectIdle(wav);
 }
@@ -560,7 +562,14 @@ TEST_F(WavRecordTest, MixerCapAndBlockSizeFloor)
     EXPECT_EQ(written % 512, 0) << written;
     const Bytes file = ReadFile("/mnt/sd/music/rec/small.wav");
     EXPECT_EQ(static_cast<long>(file.size()) - 44, written);
-    EXPECT_TRUE(UnbrokenRun(file, 44));
+    // A loaded machine may keep the capture from the card for longer than
+    // its buffer of 32 such fragments (93 ms): the card drops, and counts,
+    // some; what reached the file is whole fragments all the same.
+    if (card::Dsp().overruns == 0) {
+        EXPECT_TRUE(UnbrokenRun(file, 44));
+    }
+    for (size_t at = 44; at + 512 <= file.size(); at += 512)
+        ASSERT_TRUE(UnbrokenRun(Bytes(file.begin() + at, file.begin() + at + 512), 0)) << at;
 }
 
 // The header declares what the card records: a rate of the card's own is
