@@ -11,7 +11,9 @@
 // audio_bench --split [SECONDS] [FILE_SECONDS]: a recording of SECONDS (30)
 // of the counter microphone in files of FILE_SECONDS (12) of sound, named
 // as the recorder names them, while the card stalls 2 s every 10 s. Prints
-// each file with whether its header is true, whether the files' samples join
+// the slowest pass of the worker's loop and how long the close took (in a
+// stall when SECONDS modulo 10 is under 2, as for 30), each file with whether
+// its header is true, whether the files' samples join
 // into one unbroken counter run, the frames captured against those on the
 // card, and the card's overruns; exits 1 when any of that is wrong.
 
@@ -134,11 +136,19 @@ int Split(double seconds, double file_seconds)
     sim::sdcard::SetStall(2000, 10000);
     int status = 0;
     const double end = Now() + seconds;
+    double slowest_pass = 0;
     while (Now() < end && status == 0) {
+        const double pass = Now();
         wav.dsp_wait(20);
         status = wav.file_write(wav.dsp_read()) < 0;
+        slowest_pass = std::max(slowest_pass, Now() - pass);
     }
+    const double close = Now();
     wav.record_close();
+    // No pass of the worker waits for the card (20 ms of dsp_wait at most),
+    // and a close in a stall leaves the file to the writer.
+    std::fprintf(stderr, "slowest pass %.0f ms; close %.0f ms\n", slowest_pass * 1000,
+                 (Now() - close) * 1000);
     // A close in a stall leaves the end of the file to the writer.
     for (int i = 0; i < 1000 && sim::sdcard::OpenFiles() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
