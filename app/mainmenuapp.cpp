@@ -47,6 +47,13 @@ void CMainMenuApp::SetExitView(const char* view_name)
     std::lock_guard<std::mutex> hold(exit_view_lock_);
     std::strncpy(exit_view_, view_name, sizeof exit_view_ - 1);
     exit_view_[sizeof exit_view_ - 1] = '\0';
+    ++exit_views_set_;
+}
+
+int CMainMenuApp::ExitViewsSet()
+{
+    std::lock_guard<std::mutex> hold(exit_view_lock_);
+    return exit_views_set_;
 }
 
 void CMainMenuApp::GetExitView(char* out, size_t size)

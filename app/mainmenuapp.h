@@ -47,6 +47,8 @@ public:
     // hand-off: each write and read takes the whole argument at once.
     void SetExitView(const char* view_name);
     void GetExitView(char* out, size_t size);
+    // How many times a view to leave for was named: a leave names one once.
+    int ExitViewsSet();
 
     SDL_Surface* SDL_Initialize();
     void FirstDraw();
@@ -66,6 +68,7 @@ private:
 
     std::mutex exit_view_lock_;
     char exit_view_[64] = "";
+    int exit_views_set_ = 0;
 };
 
 // The one application object, built before main.
@@ -122,18 +125,31 @@ public:
     // EVT_QUIT_LOOP. -1 when SDL cannot wait for events any more.
     int Run()
     {
-        SDL_Event event;
         for (;;) {
-            // Our own events first: they are never dropped, and a wake-up
-            // for them may have been lost to a full SDL queue.
-            while (TakeUserEvent(&event))
-                if (!Handle(event))
-                    return 0;
-            if (!SDL_WaitEvent(&event))
-                return -1;
-            if (event.type != kUserEventWake && !Handle(event))
-                return 0;
+            const Turned turned = Turn(SDL_WaitEvent);
+            if (turned != Turned::kGoOn)
+                return turned == Turned::kQuit ? 0 : -1;
         }
+    }
+
+    enum class Turned { kGoOn, kQuit, kWaitFailed };
+    // One turn of the loop: `wait` (SDL_WaitEvent here; a test may bring its
+    // own, which hands over a wake-up when nothing came) gives SDL's next
+    // event, after every one of ours.
+    template <class Wait>
+    Turned Turn(Wait&& wait)
+    {
+        SDL_Event event;
+        // Our own events first: they are never dropped, and a wake-up for
+        // them may have been lost to a full SDL queue.
+        while (TakeUserEvent(&event))
+            if (!Handle(event))
+                return Turned::kQuit;
+        if (!wait(&event))
+            return Turned::kWaitFailed;
+        if (event.type != kUserEventWake && !Handle(event))
+            return Turned::kQuit;
+        return Turned::kGoOn;
     }
 
     // One event; false when it ends the loop.

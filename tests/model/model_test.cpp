@@ -1,21 +1,29 @@
 // Seeded random sequences of everything a person can do to the recorder and
-// to the handheld (commands, touches, the card, HOLD, the battery, the sound
-// device, its failing and hanging, the clock), played against the view
-// in-process with the real event
-// loop, checked against what must always hold:
+// to the handheld (commands, touches on every button, bursts of input past
+// SDL's queue, the card, card stalls, HOLD, the battery, the sound device,
+// its failing and hanging, the clock), played against the view in-process
+// with the real event loop's own turn, checked against what must always hold:
+//  - every input the loop hands the view is foreseen: from the view's state
+//    then, the model knows whether it leaves and for which view, and so
+//    does it for a failure's message, a card out long enough for the
+//    monitor and a leave asked of a worker; a leave it did not foresee, one
+//    for another view, one it foresaw and that never came, or a second
+//    one, fails;
 //  - once every message has ended and no worker runs, the run state is idle,
 //    no flag or request is left set, the buttons show their idle faces and a
 //    recording, a stop and a playback then work;
-//  - every recording on the card is a valid WAV that declares no more than
-//    it holds, its samples an unbroken counter run; in half the sequences
-//    files are made small, so recordings go on in new files meanwhile, and
-//    the files of the last recording join into one run, the last of them
-//    its play target;
-//  - the recorder leaves at most once, for a view the menu knows.
+//  - every recording on the card is a valid WAV whose header declares just
+//    what it holds, in whole frames, none of them empty, its samples an
+//    unbroken counter run; in half the sequences files are made small, so
+//    recordings go on in new files meanwhile, and the files of the last
+//    recording join into one run, the last of them its play target;
+//  - the main thread takes up its events while the card stalls.
 //
 // MODEL_SEED (default 1) is the first seed, MODEL_SEQUENCES (default 12) how
-// many follow. A failing seed is shrunk to the shortest sequence that still
-// fails, printed as a scenario file for the real binary.
+// many follow, MODEL_STALLS (default 0) the weight of card stalls among the
+// actions. A failing seed is shrunk to the shortest sequence that still
+// fails, written as a scenario file for the real binary at the path the
+// failure names.
 
 #include <SDL.h>
 #include <dirent.h>
@@ -27,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -38,9 +47,11 @@
 #include "audio/wavrecord.h"
 #include "sim/calls.h"
 #include "sim/handheld.h"
+#include "sim/sdcard.h"
 #include "sim/soundcard.h"
 #include "tests/e2e/wav.h"
 #include "tests/support/cost.h"
+#include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -48,90 +59,258 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
 namespace card = sim::soundcard;
 
 constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
+constexpr const char* kApps = "--view-apps";
+constexpr const char* kMain = "--view-main";
+constexpr const char* kList = "--view-reclist";
 
-// One thing a person does, at a time in the sequence. Taps are a press and
-// a release `hold` ms later; the rest act at once.
-enum class Act { kKey, kButton, kTouch, kCard, kCardFree, kHold, kBattery, kDsp, kMixer, kClock };
+// One input event: a key, a handheld button or the touch screen; `phase` 0
+// is the release, 1 the press, 2 a finger's move.
+struct Input {
+    char kind;  // 'k', 'b', 't'
+    int a;      // key symbol, button, x
+    int b;      // y of a touch
+    int phase;
 
-struct Action {
-    long at = 0;
-    Act act = Act::kKey;
-    int a = 0;  // key symbol, button, x, card state, bytes, on, level, node state
-    int b = 0;  // y of a touch
-    int hold = 30;
-
-    // As a scenario line (or two), so a failing sequence can be replayed on
-    // the real binary.
-    std::string Text() const
+    SDL_Event Event() const
     {
-        static const char* const kCards[] = {"in", "out", "locked"};
-        static const char* const kNodes[] = {"ok", "absent", "readonly", "busy", "fail", "hang"};
-        std::ostringstream out;
-        const auto tap = [&](const std::string& what) {
-            out << at << " " << what.substr(0, what.find(' ')) << " down"
-                << what.substr(what.find(' ')) << "\n"
-                << at + hold << " " << what.substr(0, what.find(' ')) << " up"
-                << what.substr(what.find(' ')) << "\n";
-        };
-        switch (act) {
-        case Act::kKey:
-            tap("key " + std::to_string(a));
-            break;
-        case Act::kButton:
-            tap("button " + std::to_string(a));
-            break;
-        case Act::kTouch:
-            tap("touch " + std::to_string(a) + " " + std::to_string(b));
-            break;
-        case Act::kCard:
-            out << at << " card " << kCards[a] << "\n";
-            break;
-        case Act::kCardFree:
-            out << at << " card free " << a << "\n";
-            break;
-        case Act::kHold:
-            out << at << " hold " << (a ? "on" : "off") << "\n";
-            break;
-        case Act::kBattery:
-            out << at << " battery " << a << "\n";
-            break;
-        case Act::kDsp:
-            out << at << " dsp " << kNodes[a] << "\n";
-            break;
-        case Act::kMixer:
-            out << at << " mixer " << kNodes[a] << "\n";
-            break;
-        case Act::kClock:
-            out << "# " << at
-                << ": the clock to a second before a minute that is a multiple of 5\n";
-            break;
+        SDL_Event e = {};
+        if (kind == 'k') {
+            e.type = phase ? SDL_KEYDOWN : SDL_KEYUP;
+            e.key.keysym.sym = static_cast<SDLKey>(a);
+        } else if (kind == 'b') {
+            e.type = phase ? SDL_JOYBUTTONDOWN : SDL_JOYBUTTONUP;
+            e.jbutton.button = static_cast<Uint8>(a);
+        } else if (phase == 2) {
+            e.type = SDL_MOUSEMOTION;
+            e.motion.x = static_cast<Uint16>(a);
+            e.motion.y = static_cast<Uint16>(b);
+        } else {
+            e.type = phase ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.x = static_cast<Uint16>(a);
+            e.button.y = static_cast<Uint16>(b);
         }
+        return e;
+    }
+    std::string Line(long at) const
+    {
+        static const char* const kPhases[] = {"up", "down", "move"};
+        std::ostringstream out;
+        out << at
+            << (kind == 'k'   ? " key "
+                : kind == 'b' ? " button "
+                              : " touch ")
+            << kPhases[phase] << " " << a;
+        if (kind == 't')
+            out << " " << b;
+        out << "\n";
         return out.str();
     }
 };
 
-using Sequence = std::vector<Action>;
-
-std::string Text(const Sequence& sequence)
-{
-    std::string text;
-    for (const Action& action : sequence)
-        text += action.Text();
-    return text;
-}
-
 // Commands 8, 10, 17 and 18 as keys and as handheld buttons, the play and
-// record buttons on the screen; and the commands that leave when the
-// recorder is idle: 9 and 14, and the list button.
+// record buttons on the screen; the commands that leave when the recorder is
+// idle (9, 14, the list button); where the help page's close button sits,
+// which no input can open on this recorder.
 const int kKeys[] = {SDLK_BACKSPACE, SDLK_KP_PERIOD, SDLK_UP, SDLK_DOWN};
 const int kButtons[] = {0, 2, 9, 10};
 const int kTouchX[] = {102, 218};
 const int kLeavingKeys[] = {SDLK_TAB, SDLK_KP_PLUS};
 const int kLeavingButtons[] = {1, 6};
 constexpr int kListX = 298;
+constexpr int kHelpCloseX = 260;
+constexpr int kBurstEvents = 200;
+// The clock's jumps land a second before a minute that is a multiple of 5,
+// when a low battery is told, from here on (2030-01-01 00:04:59 UTC).
+constexpr time_t kClockBase = 1893456299;
+
+// One thing a person does, at a time in the sequence. Taps are a press and
+// a release `hold` ms later; a burst is 200 inputs at once; the rest act at
+// once.
+enum class Act {
+    kKey,
+    kButton,
+    kTouch,
+    kBurst,
+    kCard,
+    kCardFree,
+    kStall,
+    kHold,
+    kBattery,
+    kDsp,
+    kMixer,
+    kClock
+};
+
+struct Action {
+    long at = 0;
+    Act act = Act::kKey;
+    int a = 0;  // key, button, x, burst's seed, card state, bytes, ms, on, level, node state,
+                // five minutes from kClockBase
+    int b = 0;  // y of a touch
+    int hold = 30;
+
+    bool IsInput() const { return act == Act::kKey || act == Act::kButton || act == Act::kTouch; }
+    Input Tap(int phase) const
+    {
+        return {act == Act::kKey ? 'k' : act == Act::kButton ? 'b' : 't', a, b, phase};
+    }
+};
+
+// The inputs of a burst: taps of the play and record buttons and keys, the
+// version key and a finger's moves, and in a quarter of them two leaving
+// taps early on, the first of which must be the only one taken.
+std::vector<Input> Burst(unsigned seed)
+{
+    std::mt19937 random(seed);
+    const auto pick = [&random](int n) { return static_cast<int>(random() % n); };
+    std::vector<std::vector<Input>> units;
+    while (units.size() < kBurstEvents) {
+        const int x = kTouchX[pick(2)];
+        switch (pick(4)) {
+        case 0:
+            units.push_back({{'t', x, 218, 1}, {'t', x, 218, 0}});
+            break;
+        case 1:
+            units.push_back({{'k', SDLK_UP, 0, 1}, {'k', SDLK_UP, 0, 0}});
+            break;
+        case 2:
+            units.push_back({{'k', kKeys[pick(4)], 0, 0}});
+            break;
+        default:
+            units.push_back({{'t', pick(320), pick(240), 2}});
+            break;
+        }
+    }
+    if (pick(4) == 0)
+        for (int i = 0; i < 2; ++i)
+            units.insert(units.begin() + pick(40),
+                         std::vector<Input>{{'k', kLeavingKeys[pick(2)], 0, 1},
+                                            {'k', kLeavingKeys[pick(2)], 0, 0}});
+    std::vector<Input> inputs;
+    for (const auto& unit : units)
+        inputs.insert(inputs.end(), unit.begin(), unit.end());
+    inputs.resize(kBurstEvents);
+    return inputs;
+}
+
+std::string ClockText(int step)
+{
+    const time_t at = kClockBase + 300 * static_cast<time_t>(step);
+    struct tm t {};
+    gmtime_r(&at, &t);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &t);
+    return text;
+}
+
+// As scenario lines, so a failing sequence can be replayed on the real
+// binary.
+std::string Text(const Action& action)
+{
+    static const char* const kCards[] = {"in", "out", "locked"};
+    static const char* const kNodes[] = {"ok", "absent", "readonly", "busy", "fail", "hang"};
+    const long at = action.at;
+    std::ostringstream out;
+    switch (action.act) {
+    case Act::kKey:
+    case Act::kButton:
+    case Act::kTouch:
+        out << action.Tap(1).Line(at) << action.Tap(0).Line(at + action.hold);
+        break;
+    case Act::kBurst:
+        for (const Input& input : Burst(static_cast<unsigned>(action.a)))
+            out << input.Line(at);
+        break;
+    case Act::kCard:
+        out << at << " card " << kCards[action.a] << "\n";
+        break;
+    case Act::kCardFree:
+        out << at << " card free " << action.a << "\n";
+        break;
+    case Act::kStall:
+        out << at << " card stall " << action.a << "\n";
+        break;
+    case Act::kHold:
+        out << at << " hold " << (action.a ? "on" : "off") << "\n";
+        break;
+    case Act::kBattery:
+        out << at << " battery " << action.a << "\n";
+        break;
+    case Act::kDsp:
+        out << at << " dsp " << kNodes[action.a] << "\n";
+        break;
+    case Act::kMixer:
+        out << at << " mixer " << kNodes[action.a] << "\n";
+        break;
+    case Act::kClock:
+        out << at << " clock " << ClockText(action.a) << "\n";
+        break;
+    }
+    return out.str();
+}
+
+using Sequence = std::vector<Action>;
+
+long EnvNumber(const char* name, long fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+long End(const Sequence& sequence)
+{
+    long end = 0;
+    for (const Action& action : sequence)
+        end = std::max(end, action.at + (action.IsInput() ? action.hold : 0));
+    return end;
+}
+
+// The whole scenario: the sequence, then what the test does after it, as
+// near as fixed times come: the devices put back, the messages waited out,
+// a recording of a second played back.
+std::string Scenario(const Sequence& sequence, unsigned seed, int64_t file_limit)
+{
+    std::ostringstream out;
+    out << "# The model test's seed " << seed << ", shrunk; TZ=UTC.\n";
+    if (file_limit > 0)
+        out << "# The test made files of " << file_limit
+            << " bytes, which no scenario can: the program's own size here.\n";
+    out << "0 mic counter\n";
+    // A tap's release may come after a later action's start: by time.
+    std::vector<std::string> lines;
+    for (const Action& action : sequence) {
+        std::istringstream text(Text(action));
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line + "\n");
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const std::string& x, const std::string& y) {
+        return std::stol(x) < std::stol(y);
+    });
+    for (const std::string& line : lines)
+        out << line;
+    const long end = End(sequence) + 150;
+    if (std::any_of(sequence.begin(), sequence.end(),
+                    [](const Action& action) { return action.act == Act::kCardFree; }))
+        out << end << " card free 4000000000000\n";
+    out << end << " card in\n"
+        << end << " card stall 0\n"
+        << end << " hold off\n"
+        << end << " battery 1\n"
+        << end << " dsp ok\n"
+        << end << " mixer ok\n";
+    long at = end + 4000;
+    for (const int key : {SDLK_DOWN, SDLK_DOWN, SDLK_BACKSPACE}) {
+        out << Text(Action{at, Act::kKey, key});
+        at += 1500;
+    }
+    out << at + 2000 << " quit\n";
+    return out.str();
+}
 
 Sequence MakeSequence(unsigned seed)
 {
@@ -139,88 +318,100 @@ Sequence MakeSequence(unsigned seed)
     const auto between = [&random](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
+    const auto tap = [&](Act act, int what, int y = 0) {
+        return Sequence{{0, act, what, y, between(10, act == Act::kTouch ? 120 : 80)}};
+    };
     // Leaving is rare (back and leave commands when idle, the list button, a
     // card out for long), so most sequences reach their end.
     struct Weighted {
-        int weight;
-        std::function<Action()> make;
+        long weight;
+        std::function<Sequence()> make;
     };
     const std::vector<Weighted> choices = {
-        {24,
-         [&] {
-             return Action{0, Act::kKey, kKeys[between(0, 3)], 0, between(10, 80)};
-         }},
-        {14,
-         [&] {
-             return Action{0, Act::kButton, kButtons[between(0, 3)], 0, between(10, 80)};
-         }},
-        {18,
-         [&] {
-             return Action{0, Act::kTouch, kTouchX[between(0, 1)], 218, between(10, 120)};
-         }},
+        {24, [&] { return tap(Act::kKey, kKeys[between(0, 3)]); }},
+        {14, [&] { return tap(Act::kButton, kButtons[between(0, 3)]); }},
+        {18, [&] { return tap(Act::kTouch, kTouchX[between(0, 1)], 218); }},
+        {1, [&] { return tap(Act::kTouch, kListX, 218); }},
+        {2, [&] { return tap(Act::kTouch, kHelpCloseX, 215); }},
         {1,
          [&] {
-             switch (between(0, 4)) {
-             case 0:
-                 return Action{0, Act::kTouch, kListX, 218, between(10, 120)};
-             case 1:
-             case 2:
-                 return Action{0, Act::kKey, kLeavingKeys[between(0, 1)], 0, between(10, 80)};
-             default:
-                 return Action{0, Act::kButton, kLeavingButtons[between(0, 1)], 0, between(10, 80)};
-             }
-         }},
-        {1,
-         [&] {
-             return Action{0, Act::kCard, between(0, 2)};
-         }},
-        {1,
-         [&] {
-             return Action{0, Act::kCardFree, between(1, 6) * 40000};
-         }},
-        {4,
-         [&] {
-             return Action{0, Act::kHold, between(0, 1)};
-         }},
-        {5,
-         [&] {
-             return Action{0, Act::kBattery, between(1, 4)};
+             return between(0, 1) ? tap(Act::kKey, kLeavingKeys[between(0, 1)])
+                                  : tap(Act::kButton, kLeavingButtons[between(0, 1)]);
          }},
         {2,
          [&] {
-             // Its states, or a failure or a hang of the DSP open then (a
-             // later "ok" lifts the hang).
-             return Action{0, Act::kDsp, between(0, 5)};
+             return Sequence{{0, Act::kBurst, between(0, 1 << 30)}};
          }},
         {1,
          [&] {
-             return Action{0, Act::kMixer, between(0, 3)};
+             // A card out is put back soon, a blip the monitor may or may
+             // not see; now and then only after the monitor must have.
+             const int state = between(0, 2);
+             if (state != 1)
+                 return Sequence{{0, Act::kCard, state}};
+             return Sequence{{0, Act::kCard, 1},
+                             {between(0, 5) ? between(20, 400) : 3500, Act::kCard, 0}};
+         }},
+        {2,
+         [&] {
+             // Record while the card is out, before the monitor sees it:
+             // message 3, and the buttons come back after it.
+             return Sequence{{0, Act::kCard, 1},
+                             {5, Act::kKey, kKeys[between(0, 1) ? 3 : 1], 0, 10},
+                             {60, Act::kCard, 0}};
+         }},
+        {1,
+         [&] {
+             return Sequence{{0, Act::kCardFree, between(1, 6) * 40000}};
+         }},
+        {EnvNumber("MODEL_STALLS", 0),
+         [&] {
+             // A stall, ended early now and then.
+             const int ms = between(2000, 4000);
+             Sequence stall{{0, Act::kStall, ms}};
+             if (between(0, 2) == 0)
+                 stall.push_back({between(300, ms - 300), Act::kStall, 0});
+             return stall;
          }},
         {4,
          [&] {
-             return Action{0, Act::kClock, 0};
+             return Sequence{{0, Act::kHold, between(0, 1)}};
+         }},
+        {5,
+         [&] {
+             return Sequence{{0, Act::kBattery, between(1, 4)}};
+         }},
+        // Its states, or a failure or a hang of the DSP open then (a later
+        // "ok" lifts the hang).
+        {2,
+         [&] {
+             return Sequence{{0, Act::kDsp, between(0, 5)}};
+         }},
+        {1,
+         [&] {
+             return Sequence{{0, Act::kMixer, between(0, 3)}};
+         }},
+        {4,
+         [&] {
+             return Sequence{{0, Act::kClock, between(0, 100000)}};
          }},
     };
-    int total = 0;
+    long total = 0;
     for (const Weighted& c : choices)
         total += c.weight;
     Sequence sequence;
     long at = between(100, 300);
     const int count = between(8, 24);
     for (int i = 0; i < count; ++i) {
-        int pick = between(1, total);
+        long pick = between(1, static_cast<int>(total));
         for (const Weighted& c : choices) {
             if ((pick -= c.weight) > 0)
                 continue;
-            Action action = c.make();
-            action.at = at;
-            // A card out is put back soon: a blip the monitor may or may
-            // not see.
-            if (action.act == Act::kCard && action.a == 1) {
+            // The parts of one choice are timed from its start.
+            for (Action action : c.make()) {
+                action.at += at;
                 sequence.push_back(action);
-                action = Action{at + between(20, 400), Act::kCard, 0};
             }
-            sequence.push_back(action);
             break;
         }
         at += between(20, 400);
@@ -239,40 +430,10 @@ void PutDevicesBack()
     machine.SetCardFree(-1);
     machine.SetHold(false);
     machine.SetBattery(1);
+    sim::sdcard::SetStall(0, 0);
     card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
     card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
     card::HangOpenDsp(false);
-}
-
-void Push(Uint8 type, const std::function<void(SDL_Event&)>& fill)
-{
-    SDL_Event event = {};
-    event.type = type;
-    fill(event);
-    SDL_PushEvent(&event);
-}
-
-void Press(const Action& action, bool down)
-{
-    switch (action.act) {
-    case Act::kKey:
-        Push(down ? SDL_KEYDOWN : SDL_KEYUP,
-             [&](SDL_Event& e) { e.key.keysym.sym = static_cast<SDLKey>(action.a); });
-        break;
-    case Act::kButton:
-        Push(down ? SDL_JOYBUTTONDOWN : SDL_JOYBUTTONUP,
-             [&](SDL_Event& e) { e.jbutton.button = static_cast<Uint8>(action.a); });
-        break;
-    case Act::kTouch:
-        Push(down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP, [&](SDL_Event& e) {
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.x = static_cast<Uint16>(action.a);
-            e.button.y = static_cast<Uint16>(action.b);
-        });
-        break;
-    default:
-        break;
-    }
 }
 
 void ActOnDevice(const Action& action)
@@ -287,6 +448,9 @@ void ActOnDevice(const Action& action)
     case Act::kCardFree:
         machine.SetCardFree(action.a);
         machine.SetCard(sim::CardState::kIn);
+        break;
+    case Act::kStall:
+        sim::sdcard::SetStall(action.a, 0);
         break;
     case Act::kHold:
         machine.SetHold(action.a != 0);
@@ -308,15 +472,9 @@ void ActOnDevice(const Action& action)
     case Act::kMixer:
         card::SetNodeState(card::Node::kMixer, kNodes[action.a]);
         break;
-    case Act::kClock: {
-        // A second before the next minute that is a multiple of five.
-        time_t now = machine.Now();
-        struct tm t {};
-        gmtime_r(&now, &t);
-        const int minutes = 5 - t.tm_min % 5;
-        machine.SetClock(now - t.tm_sec + 60 * minutes - 1);
+    case Act::kClock:
+        machine.SetClock(kClockBase + 300 * static_cast<time_t>(action.a));
         break;
-    }
     default:
         break;
     }
@@ -335,6 +493,95 @@ std::vector<std::string> Recordings()
     return names;
 }
 
+// What the recorder must do with the exits, foreseen from each input in the
+// view's state when the loop hands it over and from the devices' changes.
+class ExitModel {
+public:
+    // An input the loop is about to hand the view.
+    void Handing(const SDL_Event& e, const CRecorderView& view)
+    {
+        int code = -1;
+        if (e.type == SDL_KEYUP)
+            code = e.key.keysym.sym & 0xFF;
+        else if (e.type == SDL_JOYBUTTONUP)
+            code = e.jbutton.button <= 10 ? e.jbutton.button + 8 : e.jbutton.button;
+        const bool busy = view.recording || view.playing;
+        const SDL_Rect& list = view.list_button->screen_rect;
+        if (e.type == SDL_MOUSEBUTTONUP && view.list_button->IsEnabled() && !busy &&
+            list.x <= e.button.x && e.button.x <= list.x + list.w && list.y <= e.button.y &&
+            e.button.y <= list.y + list.h)
+            Now(kList, "the list button");
+        else if (code == CMD_BACK && !view.help_shown && !busy)
+            Now(kApps, "back when idle");
+        else if (code == CMD_LEAVE)
+            busy ? Later(kMain, "leave during a run") : Now(kMain, "leave when idle");
+    }
+    // The view's state and the devices' on a turn of the loop.
+    void Look(const CRecorderView& view, bool card_out)
+    {
+        const auto now = Clock::now();
+        if (card_out && out_since_ == Clock::time_point())
+            out_since_ = now;
+        if (card_out)
+            card_seen_until_ = now + std::chrono::seconds(5);
+        else
+            out_since_ = Clock::time_point();
+        // The monitor looks once a second, and then leaves at once.
+        if (card_out && now - out_since_ > std::chrono::seconds(3))
+            Later(kMain, "the card out for 3 s");
+        const int shown =
+            view.msg_box && view.msg_box->visible ? view.msg_box->msg_index.load() : -1;
+        if (shown == MSG_RECORD_FAILED || shown == MSG_PLAY_FAILED) {
+            Later(kMain, "failure message " + std::to_string(shown));
+            if (!device_failing_ && broken_.empty())
+                broken_ = "failure message " + std::to_string(shown) +
+                          " with no card or sound device failing; ";
+        }
+    }
+    // A card, a card stall or a sound device that may fail a run.
+    void DeviceChanged() { device_failing_ = true; }
+
+    // The loop has ended: the view left for is the one foreseen.
+    void Left(const std::string& view)
+    {
+        const bool card_seen = Clock::now() < card_seen_until_;
+        if (!due_.empty() && view != due_)
+            broken_ += "left for " + view + ", not for " + due_ + " (" + why_ + "); ";
+        else if (due_.empty() && !(view == kMain && card_seen))
+            broken_ += "left for " + view + " unforeseen; ";
+        due_.clear();
+    }
+    // A leave foreseen that has not come.
+    const std::string& due() const { return due_; }
+    std::string Missing() const { return "no leave for " + due_ + " (" + why_ + "); "; }
+    const std::string& broken() const { return broken_; }
+
+private:
+    // A leave at once takes the place of one that waits for its moment.
+    void Now(const char* view, const std::string& why)
+    {
+        if (!now_) {
+            due_ = view;
+            why_ = why;
+        }
+        now_ = true;
+    }
+    void Later(const char* view, const std::string& why)
+    {
+        if (due_.empty()) {
+            due_ = view;
+            why_ = why;
+        }
+    }
+
+    std::string due_;
+    std::string why_;
+    bool now_ = false;
+    bool device_failing_ = false;
+    Clock::time_point out_since_{};
+    Clock::time_point card_seen_until_{};
+    std::string broken_;
+};
 // The most calls a second seen in any window, idle, recording and playing,
 // over all the sequences: printed beside the bounds.
 double g_most_calls[3] = {0, 0, 0};
@@ -435,78 +682,113 @@ public:
     {
         if (!ok_)
             return "the view did not initialise";
-        if (!Play(sequence))
-            return Left() + cost_.broken();
-        PutDevicesBack();
-        std::string broken = Settle();
-        if (broken.empty() && !left_)
-            broken = Idle("after the sequence");
-        if (broken.empty() && !left_)
-            broken = RecordStopPlay();
-        return (broken.empty() && left_ ? Left() : broken) + cost_.broken();
+        std::string broken;
+        if (Play(sequence)) {
+            PutDevicesBack();
+            // A leave foreseen comes before the person goes on.
+            if (!model_.due().empty())
+                PumpUntil(nullptr, 15000);
+            if (!left_)
+                broken = Settle();
+            if (broken.empty() && !left_)
+                broken = Idle("after the sequence");
+            if (broken.empty() && !left_)
+                broken = RecordStopPlay();
+        }
+        if (!left_ && !model_.due().empty())
+            broken += model_.Missing();
+        return broken + model_.broken() + cost_.broken() + stall_;
     }
 
     bool left() const { return left_; }
 
 private:
-    // Hands the view its events until `done` holds or `ms` have passed; false
-    // when the recorder has left.
+    // Turns the real loop until `done` holds or `ms` have passed; false when
+    // the recorder has left. Without `done`, until it leaves or `ms` pass.
     bool PumpUntil(const std::function<bool()>& done, long ms)
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        SDL_Event event;
+        const auto deadline = Clock::now() + Ms(ms);
         while (!left_) {
             cost_.Look(*view_);
+            model_.Look(*view_, sim::Handheld::Instance().Card() == sim::CardState::kOut);
             if (done && done())
                 return true;
             if (Clock::now() >= deadline)
                 return !done;
-            bool any = false;
-            while (!left_ && TakeUserEvent(&event)) {
-                any = true;
-                left_ = !loop_->Handle(event);
+            const auto wait = [this](SDL_Event* event) { return Wait(event); };
+            if (loop_->Turn(wait) != EventLoopOf<CRecorderView>::Turned::kGoOn) {
+                left_ = true;
+                char view[64] = "";
+                theApp.GetExitView(view, sizeof view);
+                model_.Left(view);
             }
-            while (!left_ && SDL_PollEvent(&event)) {
-                any = true;
-                if (event.type != kUserEventWake)
-                    left_ = !loop_->Handle(event);
-            }
-            if (!any)
-                SDL_Delay(2);
         }
         return false;
     }
     bool Pump(long ms) { return PumpUntil(nullptr, ms); }
+
+    // The loop's wait: SDL's next event, shown to the model first, or a
+    // wake-up after a moment without one.
+    int Wait(SDL_Event* event)
+    {
+        const auto now = Clock::now();
+        // Since the last turn the main thread took up no event: not for
+        // long while the card stalls, which the main thread never waits on.
+        if (now - last_turn_ > Ms(1500) && last_turn_ < stalled_until_ && stall_.empty())
+            stall_ = "the main thread took up no event for " +
+                     std::to_string(std::chrono::duration_cast<Ms>(now - last_turn_).count()) +
+                     " ms while the card stalled; ";
+        last_turn_ = now;
+        if (SDL_PollEvent(event)) {
+            model_.Handing(*event, *view_);
+            return 1;
+        }
+        SDL_Delay(2);
+        event->type = kUserEventWake;
+        return 1;
+    }
+
+    void Push(const Input& input)
+    {
+        SDL_Event event = input.Event();
+        SDL_PushEvent(&event);
+    }
 
     bool Play(const Sequence& sequence)
     {
         struct Timed {
             long at;
             const Action* action;
-            bool down;
+            int phase;
         };
         std::vector<Timed> timeline;
         for (const Action& action : sequence) {
-            timeline.push_back({action.at, &action, true});
-            if (action.act == Act::kKey || action.act == Act::kButton || action.act == Act::kTouch)
-                timeline.push_back({action.at + action.hold, &action, false});
+            timeline.push_back({action.at, &action, 1});
+            if (action.IsInput())
+                timeline.push_back({action.at + action.hold, &action, 0});
         }
         std::stable_sort(timeline.begin(), timeline.end(),
                          [](const Timed& x, const Timed& y) { return x.at < y.at; });
         const auto start = Clock::now();
         for (const Timed& step : timeline) {
-            const long now = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
-                    .count());
+            const long now =
+                static_cast<long>(std::chrono::duration_cast<Ms>(Clock::now() - start).count());
             if (step.at > now && !Pump(step.at - now))
                 return false;
-            if (left_)
-                return false;
             const Action& action = *step.action;
-            if (action.act == Act::kKey || action.act == Act::kButton || action.act == Act::kTouch)
-                Press(action, step.down);
-            else
+            if (action.IsInput()) {
+                Push(action.Tap(step.phase));
+            } else if (action.act == Act::kBurst) {
+                for (const Input& input : Burst(static_cast<unsigned>(action.a)))
+                    Push(input);
+            } else {
+                if (action.act == Act::kStall)
+                    stalled_until_ = Clock::now() + Ms(action.a);
+                if (action.act != Act::kHold && action.act != Act::kBattery &&
+                    action.act != Act::kClock)
+                    model_.DeviceChanged();
                 ActOnDevice(action);
+            }
         }
         return Pump(150);
     }
@@ -526,17 +808,14 @@ private:
                 PushCommand(SDLK_DOWN);
             if (!PumpUntil([&] { return !MessageOn() && !view_->run.Busy(); }, 15000))
                 return left_ ? "" : "still busy after 15 s";
-            if (left_)
-                return "";
             // Quiet for a moment: nothing more is on its way.
-            if (!Pump(300))
+            if (!Pump(300) || left_)
                 return "";
             if (!MessageOn() && !view_->run.Busy())
                 return "";
         }
         return "messages or a run went on for 30 s";
     }
-
     std::string Idle(const std::string& when)
     {
         std::ostringstream broken;
@@ -611,24 +890,14 @@ private:
         if (joined.size() < 88200 / 2)
             return "the new recording is too short: " + std::to_string(joined.size()) + " bytes";
         const std::string at = e2e::CounterBreak(joined);
-        return at.empty() ? "" : "the new recording's files do not join up: a break at " + at;
+        return at.empty() ? ""
+                          : "the new recording's files do not join up: a break at " + at + "; ";
     }
 
     void PushCommand(int key)
     {
-        Action action{0, Act::kKey, key};
-        Press(action, true);
-        Press(action, false);
-    }
-
-    std::string Left()
-    {
-        char view[64] = "";
-        theApp.GetExitView(view, sizeof view);
-        const std::string name = view;
-        if (name != "--view-apps" && name != "--view-main" && name != "--view-reclist")
-            return "left for an unknown view: " + name;
-        return "";
+        Push({'k', key, 0, 1});
+        Push({'k', key, 0, 0});
     }
 
     CRecorderView* view_ = nullptr;
@@ -636,23 +905,37 @@ private:
     bool ok_ = false;
     bool left_ = false;
     CostWatch cost_;
+    ExitModel model_;
+    Clock::time_point last_turn_ = Clock::now();
+    Clock::time_point stalled_until_{};
+    std::string stall_;
 };
 
-// A recording cut by a pulled card may declare less than it holds (its
-// header was last rewritten before the pull), never more.
+// Every file finished, whatever cut it (a full card, a pulled one, a stall,
+// a leave): its header declares every byte after it, in whole frames, and
+// it holds sound, an unbroken counter run. Files of one recording join up,
+// checked for the last one.
 std::string CheckRecordings()
 {
     std::string broken;
+    if (!support::CardFilesClosed())
+        broken += "a card file still open; ";
     for (const std::string& path : Recordings()) {
         const e2e::Wav wav = e2e::ReadWav(path);
-        if (!wav.error.empty())
-            broken += path + ": " + wav.error + "; ";
-        else if (!wav.IsRecorderFormat())
-            broken += path + ": not the recorder's format; ";
-        else if (wav.data_size > wav.data.size())
-            broken += path + ": declares more than it holds; ";
-        else if (!e2e::CounterBreak(wav.data).empty())
-            broken += path + ": the counter breaks at " + e2e::CounterBreak(wav.data) + "; ";
+        std::string fault = wav.error;
+        if (fault.empty() && !wav.IsRecorderFormat())
+            fault = "not the recorder's format";
+        else if (fault.empty() && wav.data.empty())
+            fault = "an empty file kept";
+        else if (fault.empty() && wav.data.size() % 4)
+            fault = "ends in part of a frame (" + std::to_string(wav.data.size()) + " bytes)";
+        else if (fault.empty() && wav.data_size != wav.data.size())
+            fault = "declares " + std::to_string(wav.data_size) + " bytes, holds " +
+                    std::to_string(wav.data.size());
+        else if (fault.empty() && !e2e::CounterBreak(wav.data).empty())
+            fault = "the counter breaks at " + e2e::CounterBreak(wav.data);
+        if (!fault.empty())
+            broken += path.substr(path.rfind('/') + 1) + ": " + fault + "; ";
     }
     return broken;
 }
@@ -668,14 +951,20 @@ std::string Attempt(const Sequence& sequence, int64_t file_limit, bool* left = n
 {
     ClearCard();
     std::string broken;
+    const int named = theApp.ExitViewsSet();
+    bool gone = false;
     {
         Run run(file_limit);
         broken = run.Check(sequence);
-        if (left)
-            *left = run.left();
+        gone = run.left();
     }
-    const std::string files = CheckRecordings();
-    return broken + files;
+    // Counted once the view is gone: its teardown must not leave again.
+    const int leaves = theApp.ExitViewsSet() - named;
+    if (leaves > 1 || (gone && leaves == 0))
+        broken += "named a view to leave for " + std::to_string(leaves) + " times; ";
+    if (left)
+        *left = gone;
+    return broken + CheckRecordings();
 }
 
 // Drops actions one at a time while the sequence still fails, within a time
@@ -697,12 +986,6 @@ Sequence Shrink(Sequence failing, int64_t file_limit, int budget_seconds)
         }
     }
     return failing;
-}
-
-long EnvNumber(const char* name, long fallback)
-{
-    const char* value = std::getenv(name);
-    return value && *value ? std::strtol(value, nullptr, 10) : fallback;
 }
 
 class Model : public ::testing::Test {
@@ -735,11 +1018,16 @@ TEST_F(Model, RandomSequencesKeepTheInvariants)
             continue;
         const Sequence shortest =
             Shrink(sequence, file_limit, static_cast<int>(EnvNumber("MODEL_SHRINK_SECONDS", 120)));
+        const std::string path =
+            std::string(MODEL_FAILURES_DIR) + "/model-seed-" + std::to_string(seed) + ".txt";
+        const std::string scenario = Scenario(shortest, static_cast<unsigned>(seed), file_limit);
+        std::ofstream(path) << scenario;
         ADD_FAILURE() << "seed " << seed << " (files of " << file_limit << " bytes; 0: the "
-                      << "recorder's own): " << broken << "\n"
-                      << Text(sequence) << "the shortest sequence found that still fails ("
-                      << Attempt(shortest, file_limit) << "):\n"
-                      << Text(shortest);
+                      << "recorder's own): " << broken << "\nthe shortest sequence found that "
+                      << "still fails (" << Attempt(shortest, file_limit) << "), "
+                      << shortest.size() << " of " << sequence.size()
+                      << " actions, as a scenario in " << path << ":\n"
+                      << scenario;
     }
     std::printf("%ld sequences from seed %ld; %d left the recorder before the final checks\n",
                 count, first, left_early);
