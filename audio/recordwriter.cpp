@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 
 #include "app/logmessage.h"
@@ -226,11 +227,26 @@ void RecordWriter::RemoveEmptyFile()
     sys::close(fd_);
     fd_ = -1;
     const std::string path = Path();
+    {
+        // No play target from now on, whether or not the card lets it go.
+        std::lock_guard<std::mutex> hold(lock_);
+        path_ = previous_path_;
+    }
     LogMessage("wavrecord.cpp", __LINE__, "unlink file(%s)\n", path.c_str());
-    if (sys::unlink(path.c_str()) != 0)
+    // A card that blinked out refuses the removal until it is back, which
+    // nothing here can see: it is asked again a few times, over 4 s.
+    static constexpr std::chrono::milliseconds kRetries[] = {
+        std::chrono::milliseconds(250), std::chrono::milliseconds(750),
+        std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)};
+    bool removed = sys::unlink(path.c_str()) == 0;
+    for (const std::chrono::milliseconds wait : kRetries) {
+        if (removed)
+            return;
+        std::this_thread::sleep_for(wait);
+        removed = sys::unlink(path.c_str()) == 0 || errno == ENOENT;
+    }
+    if (!removed)
         LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
-    std::lock_guard<std::mutex> hold(lock_);
-    path_ = previous_path_;
 }
 
 bool RecordWriter::StartFile(const std::string& path)

@@ -389,14 +389,9 @@ void sync()
         const sim::sdcard::ChangeGuard change;
         sim::sdcard::SyncedAll();
     }
-    // The card is the root's file system; syncing the whole PC would make a
-    // recording's start wait on whatever else the PC is writing.
-    const std::string root = Machine().Root();
-    const int fd = root.empty() ? -1 : ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::syncfs(fd);
-        ::close(fd);
-    }
+    // What the card keeps is the simulated card's to say (above), and its
+    // slowness the stalls': syncing the PC's own file system would add only
+    // the wait for whatever else the PC writes, which no handheld knows.
 }
 
 // A truncation changes the file's contents as a write does, and is kept

@@ -166,6 +166,9 @@ void CRecorderView::OnMsgBoxClosed(CMsgBox* sender)
 void CRecorderView::OnPlayEvent(int code)
 {
     if (code == EVT_PLAY_EXIT) {
+        // Answered: the reap of the worker's end, which follows, must not
+        // leave a second time.
+        exit_request = false;
         LogMessage(kUnit, __LINE__, "(Play) Exit to mainApp...\n");
         LeaveWith("--view-main");
         return;
@@ -186,6 +189,7 @@ void CRecorderView::OnRecordEvent(int code)
         RemoveRecording(card_chores, file_path);
         break;
     case EVT_RECORD_EXIT:
+        exit_request = false;  // answered, as for a playback
         LogMessage(kUnit, __LINE__, "(Record) Exit to mainApp...\n");
         LeaveWith("--view-main");
         break;

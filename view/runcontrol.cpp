@@ -103,8 +103,10 @@ void CRecorderView::OnRecordStop()
 
 void CRecorderView::OnPlayStart()
 {
-    // A recording that kept no sound is nothing to play.
-    if (wav && wav->recording_files() == CWavRecord::Files::kRemoved)
+    // A recording that kept no sound is nothing to play. Only while no run
+    // is on: a recording's worker reads the path it is starting.
+    if (!recording && !playing && !run.Busy() && wav &&
+        wav->recording_files() == CWavRecord::Files::kRemoved)
         file_path[0] = '\0';
     if (playing || !file_path[0])
         return RefusePlayStart("(Play) Play skip(1)...\n");
@@ -268,8 +270,10 @@ void RunControl::DisarmExitTimer()
 void RunControl::WakePlayback()
 {
     // The play worker may wait in the device for room for its block; the
-    // request is set first, so it sees it when the wait ends.
-    if (view_.wav)
+    // request is set first, so it sees it when the wait ends. Only then: a
+    // record worker may hold the stream in a device call that hangs, and the
+    // main thread must not wait for that.
+    if (view_.wav && view_.play_thread)
         view_.wav->play_stop();
 }
 
