@@ -191,4 +191,28 @@ void Notice(const char* format, ...)
     va_end(args);
 }
 
+bool Tracing()
+{
+    static const bool traced = [] {
+        const char* trace = std::getenv("HANDHELD_TRACE");
+        return trace && *trace && std::string(trace) != "0";
+    }();
+    return traced;
+}
+
+void TraceLine(const char* format, ...)
+{
+    if (!Tracing())
+        return;
+    va_list args;
+    va_start(args, format);
+    flockfile(stdout);
+    std::vfprintf(stdout, format, args);
+    std::fputc('\n', stdout);
+    // A power cut kills the process: what it said before must be out.
+    std::fflush(stdout);
+    funlockfile(stdout);
+    va_end(args);
+}
+
 }  // namespace sim

@@ -81,4 +81,10 @@ private:
 // Standard output belongs to the recorder's own diagnostic lines.
 void Notice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// With HANDHELD_TRACE set (and not "0"): writes one line into the recorder's
+// own stream, so a test reads what the simulator did in order with what the
+// recorder logged, whatever the machine's load did to the timing.
+bool Tracing();
+void TraceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 }  // namespace sim

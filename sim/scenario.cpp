@@ -485,7 +485,8 @@ const Words& ModesOf(const std::string& command)
     return Commands().at(command).modes;
 }
 
-// "scenario at <ms> ms: <command>", as a line of the recorder's log.
+// "scenario at <ms> ms: <command>", as a line of the recorder's log, and
+// how far an open capture has come.
 void Trace(const ScenarioCommand& command)
 {
     const size_t word = command.text.find_first_not_of(" \t");
@@ -493,9 +494,8 @@ void Trace(const ScenarioCommand& command)
     const size_t rest = command.text.find_first_not_of(" \t", after);
     std::string what = rest == std::string::npos ? std::string() : command.text.substr(rest);
     what.erase(what.find_last_not_of(" \t\r") + 1);
-    flockfile(stdout);
-    std::printf("scenario at %ld ms: %s\n", command.at_ms, what.c_str());
-    funlockfile(stdout);
+    TraceLine("scenario at %ld ms: %s", command.at_ms, what.c_str());
+    soundcard::TraceCapture();
 }
 
 // The player: one thread that waits for the screen, then for each command's
@@ -514,8 +514,6 @@ struct Player {
         if (!frames::WaitFirstFlip())
             return;
         const auto start = std::chrono::steady_clock::now();
-        const char* trace = std::getenv("HANDHELD_TRACE");
-        const bool traced = trace && *trace && std::string(trace) != "0";
         for (const ScenarioCommand& command : commands) {
             {
                 std::unique_lock<std::mutex> hold(lock);
@@ -525,8 +523,7 @@ struct Player {
             }
             // Said before it acts, in the recorder's own stream: whatever the
             // command sets free can only be logged after this line.
-            if (traced)
-                Trace(command);
+            Trace(command);
             command.act(Handheld::Instance());
         }
     }

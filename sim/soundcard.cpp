@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -196,6 +197,15 @@ public:
 
     int Ioctl(unsigned long request, void* arg);
 
+    bool Capture() const { return capture_; }
+    void CountRead(long bytes) { read_ += bytes; }
+    long long Read() const { return read_.load(); }
+    long long Dropped()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return dropped_bytes_;
+    }
+
     void SetHung(bool hung)
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -303,6 +313,7 @@ private:
     uint64_t epoch_frames_ = 0;
     uint64_t frame_number_ = 0;
     long overruns_ = 0;
+    long long dropped_bytes_ = 0;
     long long moved_ = 0;
     bool playing_ = false;
     bool hung_ = false;
@@ -311,6 +322,9 @@ private:
     unsigned resets_ = 0;
     Clock::time_point play_end_{};
     Speaker speaker_;
+    // What the application took: not what the card moved, which counts what
+    // a close dropped unread too.
+    std::atomic<long long> read_{0};
     std::thread thread_;
 };
 
@@ -330,14 +344,17 @@ void DspDevice::Deliver(const std::vector<unsigned char>& fragment)
         if (dropped <= 0)
             break;
         queued -= static_cast<int>(dropped);
+        dropped_bytes_ += dropped;
         ++overruns_;
     }
     const ssize_t sent =
         ::send(far_, fragment.data(), fragment.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent > 0)
         moved_ += sent;
-    if (sent != size)
+    if (sent != size) {
+        dropped_bytes_ += size - std::max<ssize_t>(sent, 0);
         ++overruns_;
+    }
 }
 
 // Splits a lump into fragments, so a buffer too small for it keeps its
@@ -761,6 +778,24 @@ int Ioctl(Node node, int fd, unsigned long request, void* arg)
     return device->Ioctl(request, arg);
 }
 
+void CountRead(int fd, long bytes)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    if (card.dsp_fd == fd && card.dsp)
+        card.dsp->CountRead(bytes);
+}
+
+void TraceCapture()
+{
+    if (!Tracing())
+        return;
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    if (card.dsp && card.dsp->Capture())
+        TraceLine("capture: %lld bytes read", card.dsp->Read());
+}
+
 int Close(Node node, int fd)
 {
     Card& card = TheCard();
@@ -791,6 +826,9 @@ int Close(Node node, int fd)
             device->Stop();
             card.last = device->Status();
             card.last.open = false;
+            if (device->Capture())
+                TraceLine("capture closed: %lld bytes read, %lld dropped", device->Read(),
+                          device->Dropped());
         }
     }
     device.reset();

@@ -25,9 +25,9 @@
 // Supported: SPEED (4000..48000 Hz), STEREO (answers channels - 1),
 // CHANNELS (1 or 2), SETFMT (AFMT_U8, AFMT_S16_LE; anything else falls back
 // to AFMT_U8; AFMT_QUERY answers the present one), GETFMTS, GETBLKSIZE (the
-// fragment size), SETFRAGMENT (see SetEmulated), GETODELAY, SYNC and RESET. The mixer remembers the value last
-// written to each channel (MIXER_WRITE) and answers it to MIXER_READ. Every function here is safe
-// from any thread.
+// fragment size), SETFRAGMENT (see SetEmulated), GETODELAY, SYNC and RESET. The mixer remembers the
+// value last written to each channel (MIXER_WRITE) and answers it to MIXER_READ. Every function
+// here is safe from any thread.
 
 #include <string>
 
@@ -63,6 +63,13 @@ void HangOpenDsp(bool hang);
 // descriptor: waits out a hang, then 0, or -1 with errno EIO when the
 // descriptor has failed (EBADF when it was closed meanwhile).
 int Gate(int fd);
+
+// The application read this many bytes from a DSP descriptor.
+void CountRead(int fd, long bytes);
+// While a capture is open and tracing is on (see TraceLine), the line
+// "capture: <n> bytes read". Its close says "capture closed: <n> bytes read,
+// <m> dropped": m bytes the card had to drop, as nobody read them in time.
+void TraceCapture();
 
 // The fragment size in bytes that GETBLKSIZE answers and the card moves
 // data in; 0 restores the default of 4096. Applies from the next open.

@@ -250,7 +250,10 @@ ssize_t read(int fd, void* buf, size_t count)
         errno = EIO;
         return -1;
     }
-    return ::read(fd, buf, count);
+    const ssize_t got = ::read(fd, buf, count);
+    if (ours && kind == Kind::kDsp && got > 0)
+        sim::soundcard::CountRead(fd, static_cast<long>(got));
+    return got;
 }
 
 ssize_t write(int fd, const void* buf, size_t count)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "tests/e2e/screen.h"
@@ -96,13 +97,78 @@ std::string RecordingName(time_t start)
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Lasts(const Wav& wav, double seconds, double slack)
+namespace {
+
+constexpr const char* kCaptureClosed = "capture closed: ";
+constexpr const char* kCaptureAt = "capture: ";
+
+// The count of a "<prefix><n> bytes read" line; -1 for another line.
+long long BytesRead(const std::string& message, const std::string& prefix)
 {
-    const double held = wav.Seconds();
-    if (held < seconds - slack || held > seconds + slack)
-        return ::testing::AssertionFailure()
-               << "holds " << held << " s, expected " << seconds << " +- " << slack << " s";
-    return ::testing::AssertionSuccess();
+    long long bytes = -1;
+    if (message.rfind(prefix, 0) != 0 ||
+        std::sscanf(message.c_str() + prefix.size(), "%lld bytes read", &bytes) != 1)
+        return -1;
+    return bytes;
+}
+
+bool IsCommand(const std::string& message, const std::string& command)
+{
+    if (message == command)
+        return true;
+    return message.rfind("scenario at ", 0) == 0 && message.size() > command.size() + 2 &&
+           message.compare(message.size() - command.size() - 2, std::string::npos,
+                           ": " + command) == 0;
+}
+
+}  // namespace
+
+std::vector<long long> CapturesRead(const Run& run)
+{
+    std::vector<long long> read;
+    for (const std::string& message : run.Messages())
+        if (message.rfind(kCaptureClosed, 0) == 0)
+            read.push_back(BytesRead(message, kCaptureClosed));
+    return read;
+}
+
+long long CaptureReadAt(const Run& run, const std::string& command)
+{
+    const std::vector<std::string> messages = run.Messages();
+    for (size_t i = 0; i + 1 < messages.size(); ++i)
+        if (IsCommand(messages[i], command))
+            return BytesRead(messages[i + 1], kCaptureAt);
+    return -1;
+}
+
+::testing::AssertionResult HoldsItsCapture(const Run& run, const Wav& wav, size_t index,
+                                           const std::string& stop)
+{
+    bool stopped = stop.empty();
+    size_t closed = 0;
+    for (const std::string& message : run.Messages()) {
+        if (!stopped && IsCommand(message, stop))
+            stopped = true;
+        if (message.rfind(kCaptureClosed, 0) != 0 || closed++ != index)
+            continue;
+        if (!stopped)
+            return ::testing::AssertionFailure() << "the capture closed before " << stop;
+        long long read = -1;
+        long long dropped = -1;
+        if (std::sscanf(message.c_str() + std::strlen(kCaptureClosed),
+                        "%lld bytes read, %lld dropped", &read, &dropped) != 2)
+            return ::testing::AssertionFailure() << "unreadable: " << message;
+        // A reader that stopped reading would leave a whole file of what
+        // it did read; the card then drops the rest.
+        if (dropped != 0)
+            return ::testing::AssertionFailure()
+                   << "the card dropped " << dropped << " bytes nobody read in time";
+        if (static_cast<long long>(wav.data.size()) != read)
+            return ::testing::AssertionFailure() << "the file holds " << wav.data.size()
+                                                 << " bytes, its capture handed over " << read;
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << closed << " captures closed, none " << index << "-th";
 }
 
 ::testing::AssertionResult NamedFromClock(const std::string& name, time_t from, time_t to)

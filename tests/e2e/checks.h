@@ -51,8 +51,19 @@ std::string RecordingName(time_t start);
 // holds, its samples an unbroken run of the counter microphone.
 ::testing::AssertionResult IsCounterRecording(const Wav& wav);
 
-// The file holds `seconds` of sound, give or take `slack`.
-::testing::AssertionResult Lasts(const Wav& wav, double seconds, double slack);
+// What each capture handed over to the recorder, in bytes, in the order the
+// captures closed; -1 where the simulator's line could not be read.
+std::vector<long long> CapturesRead(const Run& run);
+// What the open capture had handed over when the scenario command `command`
+// acted (its text after the time, as "power cut", or its whole trace line,
+// as "scenario at 900 ms: power cut"); -1 for none.
+long long CaptureReadAt(const Run& run, const std::string& command);
+// The file holds exactly what the capture that closed `index`-th (from 0)
+// handed over: nothing of it lost, nothing added; and, where `stop` names a
+// scenario command (as above), that capture ran until the command acted. How long it
+// ran is the machine's pace; that the file holds all of it is the recorder's.
+::testing::AssertionResult HoldsItsCapture(const Run& run, const Wav& wav, size_t index,
+                                           const std::string& stop = "");
 
 // Which message of the English strip the screenshot /sim/<shot> shows: 0 .. 6,
 // or -1 for none.

@@ -189,6 +189,9 @@ Run Handheld::Start(const std::string& scenario, double timeout_seconds,
     vars["HANDHELD_SCRIPT"] = script;
     vars["SDL_VIDEODRIVER"] = "dummy";
     vars["SDL_AUDIODRIVER"] = "dummy";
+    // The simulator's own lines tell what it did in order with the
+    // recorder's, which is what a test on a loaded machine can rely on.
+    vars["HANDHELD_TRACE"] = "1";
     for (const auto& [key, value] : env) {
         if (value.empty())
             vars.erase(key);

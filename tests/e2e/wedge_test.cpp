@@ -143,7 +143,9 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
         ASSERT_FALSE(names.empty());
         const e2e::Wav last =
             e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names.back()));
-        EXPECT_TRUE(e2e::Lasts(last, 1.0, 0.4));
+        EXPECT_TRUE(
+            e2e::HoldsItsCapture(run, last, e2e::CapturesRead(run).size() - 1,
+                                 "scenario at " + std::to_string(t + 1300) + " ms: key down down"));
         return;
     }
 }
@@ -320,7 +322,7 @@ TEST(Wedge, ARecordingHeldUpByAStalledCardIsNotTakenForAnEmptyOne)
     const e2e::Wav wav =
         e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
-    EXPECT_TRUE(e2e::Lasts(wav, 1.0, 0.3));
+    EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1200 ms: key down down"));
 }
 
 }  // namespace
