@@ -252,14 +252,18 @@ TEST(Recording, Code14DuringAPlaybackLeavesForTheMainViewAndKeepsTheRecording)
 
 TEST(Recording, RecordingsStartedInTheSameSecondAreAllKept)
 {
-    // Three starts within 920 ms: at least two of them fall in one second of
-    // the clock, whatever its phase. A start comes only after the previous
-    // recording has closed its file; on a machine so loaded that it has not,
-    // the start is refused, and the run is made again.
+    // The clock is set to the same moment just before each of three starts,
+    // so all three fall in one second of it however late a loaded machine
+    // takes them up (within that second), with time enough between them for
+    // each recording to close its file. A start that comes before the
+    // previous recording has closed its file is refused, and the run is
+    // made again.
     Scenario scenario;
-    for (long start : {300, 760, 1220})
-        scenario.Tap(start, "key down").Tap(start + 80, "key down");
-    scenario.Tap(1800, "key tab").Tap(8000, "key kp_plus");
+    for (long start : {300, 1800, 3300}) {
+        scenario.At(start - 50, "clock 2031-05-17 08:09:30");
+        scenario.Tap(start, "key down").Tap(start + 600, "key down");
+    }
+    scenario.Tap(4800, "key tab").Tap(11000, "key kp_plus");
     const std::string head = "(Record) RecordStart(" + std::string(e2e::kRecordFolder) + "/";
     for (int attempt = 1; attempt <= 3; ++attempt) {
         Handheld handheld;

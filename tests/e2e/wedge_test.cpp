@@ -308,6 +308,10 @@ TEST(Wedge, MissingImageSendsTheRecorderBackToTheMenu)
 TEST(Wedge, ARecordingHeldUpByAStalledCardIsNotTakenForAnEmptyOne)
 {
     Handheld handheld;
+    // The folder is there, so the file is made at the press and not only
+    // once the card has made the folder: a loaded machine may take the
+    // press up after the stall has begun.
+    ASSERT_EQ(::mkdir(handheld.Path(e2e::kRecordFolder).c_str(), 0755), 0);
     const std::string scenario = Scenario()
                                      .At(320, "card stall 2500")
                                      .Tap(200, "key down")
