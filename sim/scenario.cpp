@@ -489,6 +489,8 @@ const Words& ModesOf(const std::string& command)
 // how far an open capture has come.
 void Trace(const ScenarioCommand& command)
 {
+    if (!Tracing())
+        return;
     const size_t word = command.text.find_first_not_of(" \t");
     const size_t after = command.text.find_first_of(" \t", word);
     const size_t rest = command.text.find_first_not_of(" \t", after);

@@ -64,7 +64,8 @@ void HangOpenDsp(bool hang);
 // descriptor has failed (EBADF when it was closed meanwhile).
 int Gate(int fd);
 
-// The application read this many bytes from a DSP descriptor.
+// The application read this many bytes from a DSP descriptor (counted only
+// while tracing is on).
 void CountRead(int fd, long bytes);
 // While a capture is open and tracing is on (see TraceLine), the line
 // "capture: <n> bytes read". Its close says "capture closed: <n> bytes read,

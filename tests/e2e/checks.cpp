@@ -102,14 +102,21 @@ namespace {
 constexpr const char* kCaptureClosed = "capture closed: ";
 constexpr const char* kCaptureAt = "capture: ";
 
-// The count of a "<prefix><n> bytes read" line; -1 for another line.
-long long BytesRead(const std::string& message, const std::string& prefix)
+// A "capture: <n> bytes read" line's n; -1 for another line.
+long long ReadSoFar(const std::string& message)
 {
     long long bytes = -1;
-    if (message.rfind(prefix, 0) != 0 ||
-        std::sscanf(message.c_str() + prefix.size(), "%lld bytes read", &bytes) != 1)
+    if (message.rfind(kCaptureAt, 0) != 0 ||
+        std::sscanf(message.c_str() + std::strlen(kCaptureAt), "%lld bytes read", &bytes) != 1)
         return -1;
     return bytes;
+}
+
+// A "capture closed: <n> bytes read, <m> dropped" line, read.
+bool ReadClosed(const std::string& message, long long* read, long long* dropped)
+{
+    return std::sscanf(message.c_str() + std::strlen(kCaptureClosed),
+                       "%lld bytes read, %lld dropped", read, dropped) == 2;
 }
 
 bool IsCommand(const std::string& message, const std::string& command)
@@ -127,8 +134,11 @@ std::vector<long long> CapturesRead(const Run& run)
 {
     std::vector<long long> read;
     for (const std::string& message : run.Messages())
-        if (message.rfind(kCaptureClosed, 0) == 0)
-            read.push_back(BytesRead(message, kCaptureClosed));
+        if (message.rfind(kCaptureClosed, 0) == 0) {
+            long long bytes = -1;
+            long long dropped = -1;
+            read.push_back(ReadClosed(message, &bytes, &dropped) ? bytes : -1);
+        }
     return read;
 }
 
@@ -137,7 +147,7 @@ long long CaptureReadAt(const Run& run, const std::string& command)
     const std::vector<std::string> messages = run.Messages();
     for (size_t i = 0; i + 1 < messages.size(); ++i)
         if (IsCommand(messages[i], command))
-            return BytesRead(messages[i + 1], kCaptureAt);
+            return ReadSoFar(messages[i + 1]);
     return -1;
 }
 
@@ -155,8 +165,7 @@ long long CaptureReadAt(const Run& run, const std::string& command)
             return ::testing::AssertionFailure() << "the capture closed before " << stop;
         long long read = -1;
         long long dropped = -1;
-        if (std::sscanf(message.c_str() + std::strlen(kCaptureClosed),
-                        "%lld bytes read, %lld dropped", &read, &dropped) != 2)
+        if (!ReadClosed(message, &read, &dropped))
             return ::testing::AssertionFailure() << "unreadable: " << message;
         // A reader that stopped reading would leave a whole file of what
         // it did read; the card then drops the rest.
