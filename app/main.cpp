@@ -1,6 +1,5 @@
 // The program entry and the hand-off to the menu program.
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/logmessage.h"
@@ -18,10 +17,6 @@ void ExitToMenu()
     char exit_view[64];
     theApp.GetExitView(exit_view, sizeof exit_view);
     LogMessage(kUnit, __LINE__, "exit code(%s) !!\n", exit_view);
-    // The C library flushes its buffers only after the exit handlers; an exec
-    // here would lose the last lines whenever standard output is a pipe or a
-    // file.
-    std::fflush(stdout);
     sys::chdir("/usr/orvo");
     sys::execl("/usr/orvo/orvomenu", "/usr/orvo/orvomenu", exit_view, static_cast<char*>(nullptr));
 }

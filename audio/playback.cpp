@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "app/logmessage.h"
 #include "platform/oss.h"
@@ -50,10 +51,13 @@ int Playback::OpenWav(const char* path, WavFormat* format)
     return fd;
 }
 
-void Playback::Begin()
+void Playback::Begin(int bits)
 {
     stop_asked_ = false;
     sync_only_ = false;
+    written_ = 0;
+    // 8-bit samples are unsigned: their silence is the middle value.
+    silence_ = static_cast<char>(bits == 8 ? 0x80 : 0);
 }
 
 // A stop or a close woke the worker: the wake-up is taken here, by the
@@ -92,6 +96,22 @@ Playback::Result Playback::WriteWhenRoom(int fd, const char* buf, size_t len) co
         len -= static_cast<size_t>(n);
     }
     return Result::kDone;
+}
+
+// A device plays whole fragments only: the part of one that the song ends
+// in waits there, unplayed and not counted in what is left to play, until
+// more comes or a sync; the play-out, which trusts that count, and the drop
+// after it would lose the song's last moments. Silence makes it whole.
+Playback::Result Playback::FillLastFragment(int fd) const
+{
+    int fragment = 0;
+    if (sys::ioctl(fd, oss::kDspGetBlkSize, &fragment) != 0 || fragment <= 0)
+        return Result::kDone;
+    const long long part = written_ % fragment;
+    if (part == 0)
+        return Result::kDone;
+    const std::vector<char> silence(static_cast<size_t>(fragment - part), silence_);
+    return WriteWhenRoom(fd, silence.data(), silence.size());
 }
 
 // Waits until the device has played what it holds, asking it how much is
@@ -145,9 +165,13 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
     // The device is the close's to hand over meanwhile: only its
     // descriptor, taken under the lock, is used.
     Result result = Result::kNoDelay;
-    if (len > 0)
+    if (len > 0) {
         result = WriteWhenRoom(fd, buf, static_cast<size_t>(len));
-    else if (!sync_only_)
+        // The worker's own count: only it reads it, between transfers.
+        written_ += len;
+    } else if (!sync_only_)
+        result = FillLastFragment(fd);
+    if (len == 0 && !sync_only_ && result == Result::kDone)
         result = PlayOut(fd);
     if (result == Result::kNoDelay) {
         // Only a drop from another thread cuts a sync short (Stop).

@@ -31,8 +31,9 @@ public:
     // nothing left open.
     static int OpenWav(const char* path, WavFormat* format);
 
-    // A new playback: no stop asked, nothing in flight.
-    void Begin();
+    // A new playback of samples of `bits` bits: no stop asked, nothing in
+    // flight, nothing written.
+    void Begin(int bits);
     // Writes `len` bytes of `buf` as the device makes room (len > 0), or
     // waits until what it holds has played (len 0). kClosed when a close came
     // before or meanwhile; kDone at once, moving nothing, after a stop;
@@ -56,6 +57,7 @@ public:
 
 private:
     Result WriteWhenRoom(int fd, const char* buf, size_t len) const;
+    Result FillLastFragment(int fd) const;
     Result PlayOut(int fd) const;
     void CalledOff(int fd) const;
     static Result Failed(const char* call, int error);
@@ -66,6 +68,8 @@ private:
     bool stop_asked_ = false;  // no transfer waits any more
     bool sync_only_ = false;   // the device cannot tell what it has left to play
     bool syncing_ = false;     // the transfer in flight is a sync
+    long long written_ = 0;    // bytes of sound this playback wrote
+    char silence_ = 0;         // a sample of silence, byte by byte
     std::condition_variable done_;
     bool abandoned_ = false;
     SoundDevice abandoned_device_;

@@ -70,6 +70,7 @@ int CWavRecord::ParseWav(const char* path)
     sys::lseek(fd, data_offset, SEEK_SET);
     device_.dsp_set_stereo(format.channels > 1 ? 1 : 0);
     device_.dsp_set_format(format.bits);
+    play_bits_ = format.bits;
     device_.dsp_set_speed(static_cast<int>(format.sample_rate));
     byte_count = 0;
     return fd;
@@ -186,7 +187,7 @@ int CWavRecord::play_open(const char* path)
         return -2;
     }
     wav_fd = fd;
-    playback_.Begin();
+    playback_.Begin(play_bits_);
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();
     mode_ = Mode::kPlaying;

@@ -179,6 +179,8 @@ private:
     int64_t file_limit_;
     std::string last_path_;
 
-    // Playback: the transfers of the one in progress.
+    // Playback: the transfers of the one in progress, and the bits of its
+    // samples, as its file declares them.
     Playback playback_;
+    int play_bits_ = 16;
 };

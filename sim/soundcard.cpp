@@ -5,7 +5,6 @@
 #include <linux/sockios.h>
 #include <linux/soundcard.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -146,11 +145,9 @@ private:
 // card's thread works `far`.
 class DspDevice {
 public:
-    DspDevice(int near, int far, int wake, bool capture, int block, bool emulated,
-              const std::string& mic)
+    DspDevice(int near, int far, bool capture, int block, bool emulated, const std::string& mic)
         : near_(near),
           far_(far),
-          wake_(wake),
           capture_(capture),
           emulated_(emulated),
           mic_(mic),
@@ -163,7 +160,6 @@ public:
     {
         Stop();
         ::close(far_);
-        ::close(wake_);
     }
 
     DspDevice(const DspDevice&) = delete;
@@ -188,8 +184,6 @@ public:
             stopping_ = true;
         }
         changed_.notify_all();
-        const uint64_t one = 1;
-        (void)!::write(wake_, &one, sizeof one);
         if (thread_.joinable())
             thread_.join();
         speaker_.Stop();
@@ -237,8 +231,19 @@ public:
         std::unique_lock<std::mutex> hold(lock_);
         if (capture_)
             return;
+        ++syncing_;
+        changed_.notify_all();
         changed_.wait(hold,
                       [this] { return stopping_ || hung_ || (!playing_ && Unread(far_) == 0); });
+        --syncing_;
+    }
+
+    // The application wrote to the DSP: a playback may have a whole
+    // fragment now.
+    void Wrote()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        changed_.notify_all();
     }
 
 private:
@@ -249,6 +254,19 @@ private:
         if (emulated_)
             return fragments_ * fragment;
         return std::clamp(kBufferBytes / fragment, kMinFragments, kMaxFragments) * fragment;
+    }
+    // What the card takes to play now: a whole fragment, as a driver moves
+    // data, or while a sync or the close plays out, what is left of one. A
+    // part of a fragment otherwise waits, unplayed, until it is whole; a
+    // RESET drops it. A sound server's emulation plays what comes. (The
+    // socket holds a few fragments of writes of 1 KB or more; writes much
+    // smaller could fill it before a fragment is whole.) Lock held.
+    int Playable() const
+    {
+        const int unread = Unread(far_);
+        if (syncing_ > 0 || emulated_)
+            return std::min(unread, block_);
+        return unread >= block_ ? block_ : 0;
     }
     static int Unread(int fd)
     {
@@ -296,7 +314,6 @@ private:
 
     const int near_;
     const int far_;
-    const int wake_;
     const bool capture_;
     const bool emulated_;
     const Microphone mic_;
@@ -436,26 +453,16 @@ void DspDevice::CaptureLoop()
 void DspDevice::PlaybackLoop()
 {
     std::unique_lock<std::mutex> hold(lock_);
-    std::vector<unsigned char> chunk(static_cast<size_t>(block_));
+    std::vector<unsigned char> chunk;
     while (!stopping_) {
-        hold.unlock();
-        pollfd fds[2] = {{far_, POLLIN, 0}, {wake_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, -1);
-        hold.lock();
-        if (stopping_ || ready <= 0)
-            continue;
-        if (hung_) {
-            // Nothing more leaves the buffer, so a writer waits once it is full.
-            changed_.wait(hold, [this] { return stopping_ || !hung_; });
-            continue;
-        }
-        const ssize_t got = ::recv(far_, chunk.data(), chunk.size(), MSG_DONTWAIT);
-        if (got == 0) {
-            // The application's end is gone; nothing more will come.
-            changed_.wait(hold, [this] { return stopping_; });
-            continue;
-        }
-        if (got < 0)
+        changed_.wait(hold, [this] { return stopping_ || (!hung_ && Playable() > 0); });
+        if (stopping_)
+            break;
+        chunk.resize(static_cast<size_t>(block_));
+        const ssize_t got =
+            ::recv(far_, chunk.data(),
+                   std::min<size_t>(static_cast<size_t>(Playable()), chunk.size()), MSG_DONTWAIT);
+        if (got <= 0)
             continue;
         playing_ = true;
         const Clock::time_point now = Clock::now();
@@ -480,6 +487,7 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
     if (request == oss::kDspSync) {
         if (!capture_) {
             ++syncing_;
+            changed_.notify_all();
             changed_.wait(
                 hold, [this] { return stopping_ || (!hung_ && !playing_ && Unread(far_) == 0); });
             --syncing_;
@@ -495,9 +503,11 @@ int DspDevice::Ioctl(unsigned long request, void* arg)
             errno = capture_ ? EINVAL : EFAULT;
             return -1;
         }
-        // What waits for the card, and what is left of the fragment in play
-        // (none while the card hangs: it plays nothing).
-        long long left = Unread(far_);
+        // The whole fragments that wait for the card, and what is left of
+        // the fragment in play (none while the card hangs: it plays
+        // nothing). A part of a fragment is not counted: it is not played.
+        const int unread = Unread(far_);
+        long long left = syncing_ > 0 || emulated_ ? unread : unread - unread % block_;
         const Clock::time_point now = Clock::now();
         if (playing_ && play_end_ > now)
             left += std::chrono::duration_cast<std::chrono::microseconds>(play_end_ - now).count() *
@@ -639,20 +649,15 @@ int OpenDsp(Card& card, int flags)
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return -1;
-    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        return -1;
-    }
     const int near = pair[0];
     const bool capture = access == O_RDONLY;
     if (flags & O_NONBLOCK)
         ::fcntl(near, F_SETFL, ::fcntl(near, F_GETFL) | O_NONBLOCK);
     if (!capture) {
         // A small socket buffer, so a writer that runs ahead of the card
-        // waits, as it would for a DMA buffer.
-        const int room = 2 * card.block;
+        // waits, as it would for a DMA buffer: poll says there is room
+        // while what waits takes up a quarter of it, a fragment or two.
+        const int room = 4 * card.block;
         ::setsockopt(near, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     }
     std::string mic = card.mic;
@@ -665,8 +670,7 @@ int OpenDsp(Card& card, int flags)
         const int room = 4 << 20;
         ::setsockopt(pair[1], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room);
     }
-    card.dsp =
-        std::make_shared<DspDevice>(near, pair[1], wake, capture, card.block, card.emulated, mic);
+    card.dsp = std::make_shared<DspDevice>(near, pair[1], capture, card.block, card.emulated, mic);
     card.dsp_fd = near;
     card.dsp->SetHung(card.hung);
     card.dsp->SetAbilities(card.abilities);
@@ -690,11 +694,12 @@ int MixerIoctl(Card& card, unsigned long request, int* value)
     constexpr int kChannels =
         SOUND_MASK_MIC | SOUND_MASK_ALTPCM | SOUND_MASK_IGAIN | SOUND_MASK_VOLUME | SOUND_MASK_PCM;
     if (channel < SOUND_MIXER_NRDEVICES) {
-        if (direction == 3) {  // read and write: MIXER_WRITE
+        // Kept as asked (what the program meant); answered as the scale
+        // holds it: each side at most 100, as the Linux kernel answers.
+        if (direction == 3)  // read and write: MIXER_WRITE
             card.levels[channel] = *value;
-            return 0;
-        }
-        *value = std::max(card.levels[channel], 0);
+        const int level = std::max(card.levels[channel], 0);
+        *value = std::min(level & 0xFF, 100) | std::min(level >> 8 & 0xFF, 100) << 8;
         return 0;
     }
     switch (channel) {
@@ -787,6 +792,47 @@ void CountRead(int fd, long bytes)
     std::lock_guard<std::mutex> hold(card.lock);
     if (card.dsp_fd == fd && card.dsp)
         card.dsp->CountRead(bytes);
+}
+
+namespace {
+
+std::shared_ptr<DspDevice> Playback(int fd)
+{
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.lock);
+    return card.dsp_fd == fd && card.dsp && !card.dsp->Capture() ? card.dsp : nullptr;
+}
+
+}  // namespace
+
+ssize_t Write(int fd, const void* buf, size_t count)
+{
+    const std::shared_ptr<DspDevice> device = Playback(fd);
+    if (!device)
+        return ::write(fd, buf, count);
+    // Room is what poll says it is, for a blocking writer too, which waits
+    // for it piece by piece: each piece is told to the card as it lands, or
+    // a card that waits for a whole fragment would never hear of the bytes
+    // a blocked write left behind.
+    const bool blocking = !(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+    const char* at = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < count) {
+        struct pollfd room = {fd, POLLOUT, 0};
+        if (::poll(&room, 1, blocking ? -1 : 0) == 0) {
+            errno = EAGAIN;
+            break;
+        }
+        const size_t piece = blocking ? std::min(count - done, size_t{4096}) : count - done;
+        const ssize_t n = ::send(fd, at + done, piece, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            device->Wrote();
+        } else if (!(n < 0 && (errno == EAGAIN || errno == EINTR))) {
+            break;
+        }
+    }
+    return done > 0 ? static_cast<ssize_t>(done) : -1;
 }
 
 void TraceCapture()

@@ -15,8 +15,10 @@
 //   channels and format set; a blocking write returns once the data fits
 //   the buffer, SNDCTL_DSP_SYNC once everything written has been played;
 //   SNDCTL_DSP_RESET drops what waits and cuts the fragment being played
-//   short. The close plays out what the card holds first, as a driver's
-//   and a sound server's emulation's do.
+//   short. The card plays whole fragments: a part of one waits, unplayed
+//   and not counted by GETODELAY, until it is whole or a SYNC or the close
+//   plays it out, as the Linux kernel's OSS does. The close plays out what
+//   the card holds first, as a driver's and a sound server's emulation's do.
 //   What is played goes to $HANDHELD_ROOT/sim/speaker.wav, a complete WAV
 //   file at every moment (started afresh by each playback open), without
 //   the gaps between blocks.
@@ -26,8 +28,10 @@
 // CHANNELS (1 or 2), SETFMT (AFMT_U8, AFMT_S16_LE; anything else falls back
 // to AFMT_U8; AFMT_QUERY answers the present one), GETFMTS, GETBLKSIZE (the
 // fragment size), SETFRAGMENT (see SetEmulated), GETODELAY, SYNC and RESET. The mixer remembers the
-// value last written to each channel (MIXER_WRITE) and answers it to MIXER_READ. Every function
-// here is safe from any thread.
+// value last written to each channel (MIXER_WRITE) and answers it, each side at most 100, to
+// MIXER_WRITE and MIXER_READ. Every function here is safe from any thread.
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -63,6 +67,11 @@ void HangOpenDsp(bool hang);
 // descriptor: waits out a hang, then 0, or -1 with errno EIO when the
 // descriptor has failed (EBADF when it was closed meanwhile).
 int Gate(int fd);
+
+// write() on a DSP descriptor, as the C library's: a blocking one waits for
+// room as poll tells it, and each piece is told to the card's thread as it
+// lands.
+ssize_t Write(int fd, const void* buf, size_t count);
 
 // The application read this many bytes from a DSP descriptor (counted only
 // while tracing is on).

@@ -264,6 +264,8 @@ ssize_t write(int fd, const void* buf, size_t count)
         return -1;
     if (ours && kind == Kind::kCardFile)
         return WriteToCard(fd, buf, count);
+    if (ours && kind == Kind::kDsp)
+        return sim::soundcard::Write(fd, buf, count);
     return ::write(fd, buf, count);
 }
 

@@ -430,6 +430,43 @@ TEST_F(SimSoundcard, TheCloseOfAPlaybackPlaysOutOrDropsWhatTheCardHolds)
     }
 }
 
+// The card plays whole fragments, as the Linux kernel's OSS does: the part
+// of one at the end waits, unplayed and not counted by GETODELAY, until a
+// SYNC or the close plays it; a RESET drops it.
+TEST_F(SimSoundcard, APartOfAFragmentWaitsUncountedUntilASyncOrTheClose)
+{
+    constexpr size_t kWritten = 4096 + 2048;
+    const struct {
+        const char* then;
+        size_t played;
+    } cases[] = {{"sync", kWritten}, {"close", kWritten}, {"reset", 4096}};
+    std::vector<unsigned char> sound(kWritten);
+    for (size_t i = 0; i < sound.size(); ++i)
+        sound[i] = static_cast<unsigned char>(i * 3 + 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.then);
+        const int fd = OpenPlayback();
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(sys::write(fd, sound.data(), sound.size()), static_cast<ssize_t>(kWritten));
+        // The whole fragment plays; then nothing is left to tell.
+        const auto left = [fd] {
+            int bytes = -1;
+            return sys::ioctl(fd, SNDCTL_DSP_GETODELAY, &bytes) == 0 ? bytes : -1;
+        };
+        EXPECT_TRUE(support::Eventually([&] { return left() == 0; }));
+        EXPECT_EQ(card::Dsp().moved, 4096);
+        const std::string then = c.then;
+        if (then != "close") {
+            const unsigned long request = then == "sync" ? SNDCTL_DSP_SYNC : SNDCTL_DSP_RESET;
+            EXPECT_EQ(sys::ioctl(fd, request, nullptr), 0);
+        }
+        ASSERT_EQ(sys::close(fd), 0);
+        const std::vector<unsigned char> speaker = ReadHostFile(card::SpeakerPath());
+        ASSERT_EQ(speaker.size(), 44 + c.played);
+        EXPECT_TRUE(std::equal(speaker.begin() + 44, speaker.end(), sound.begin()));
+    }
+}
+
 // A card that hangs takes nothing: a write that fits the buffer returns all
 // the same, the writer waits once the buffer is full, and everything plays
 // once the card goes on.
@@ -486,17 +523,24 @@ TEST_F(SimSoundcard, MixerRemembersEveryLevelWritten)
     const int fd = sys::open("/dev/mixer", O_RDWR | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(card::MixerLevel(SOUND_MIXER_SYNTH), -1);
-    const std::vector<std::pair<int, int>> levels = {
-        {SOUND_MIXER_ALTPCM, 30840}, {SOUND_MIXER_MIC, 20560}, {SOUND_MIXER_IGAIN, 15420}};
-    for (const auto& [channel, value] : levels) {
-        int v = value;
-        ASSERT_EQ(sys::ioctl(fd, MIXER_WRITE(channel), &v), 0);
+    // Kept as written; answered, to the write and to a read, on the scale
+    // of 0 to 100 a side, as the Linux kernel answers.
+    struct Level {
+        int channel, written, answered;
+    };
+    const std::vector<Level> levels = {{SOUND_MIXER_ALTPCM, 120 + 120 * 256, 100 + 100 * 256},
+                                       {SOUND_MIXER_MIC, 80 + 80 * 256, 80 + 80 * 256},
+                                       {SOUND_MIXER_IGAIN, 60 + 101 * 256, 60 + 100 * 256}};
+    for (const Level& level : levels) {
+        int v = level.written;
+        ASSERT_EQ(sys::ioctl(fd, MIXER_WRITE(level.channel), &v), 0);
+        EXPECT_EQ(v, level.answered);
     }
-    for (const auto& [channel, value] : levels) {
-        EXPECT_EQ(card::MixerLevel(channel), value);
+    for (const Level& level : levels) {
+        EXPECT_EQ(card::MixerLevel(level.channel), level.written);
         int read_back = 0;
-        ASSERT_EQ(sys::ioctl(fd, MIXER_READ(channel), &read_back), 0);
-        EXPECT_EQ(read_back, value);
+        ASSERT_EQ(sys::ioctl(fd, MIXER_READ(level.channel), &read_back), 0);
+        EXPECT_EQ(read_back, level.answered);
     }
     int mask = 0;
     ASSERT_EQ(sys::ioctl(fd, SOUND_MIXER_READ_DEVMASK, &mask), 0);
