@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # Builds the recorder several ways and runs the whole test suite on each: on
 # the PC plain, with AddressSanitizer and UBSan, with ThreadSanitizer, and
-# cross-built for the handheld's ARM processor, run under qemu-user.
-#   ./test.sh                    plain, asan, tsan and armel
+# cross-built for the handheld's ARM processor, run under qemu-user, and the
+# handheld's package on a real Linux kernel, on an emulated ARM board.
+#   ./test.sh                    plain, asan, tsan, armel and board
 #   ./test.sh plain|asan|tsan    one PC build
 #   ./test.sh armel|armhf|arm64  one ARM build (armel: ARMv5TE, the handheld's class)
+#   ./test.sh board              the armel package booted on the emulated board
 # An ARM build uses the sysroot scripts/sysroot.sh makes from Debian's
 # packages, or the one in RECORDER_SYSROOT (a vendor's, for one ARM variant).
 set -euo pipefail
 RECORDER_TOP=$(cd "$(dirname "$0")" && pwd)
 . "$RECORDER_TOP/scripts/dependencies.sh"
 
-variants=("${@:-plain asan tsan armel}")
+variants=("${@:-plain asan tsan armel board}")
 read -r -a variants <<<"${variants[*]}"
 arm_variants=0
 for variant in "${variants[@]}"; do
     case "$variant" in
     plain | asan | tsan) ;;
     armel | armhf | arm64) arm_variants=$((arm_variants + 1)) ;;
-    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64)" >&2; exit 2 ;;
+    board) ;;
+    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64, board)" >&2; exit 2 ;;
     esac
 done
 if [ -n "${RECORDER_SYSROOT:-}" ] && [ "$arm_variants" -gt 1 ]; then
@@ -37,6 +40,11 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$RECOR
 for variant in "${variants[@]}"; do
     echo "=== $variant"
     recorder_build_variant "$variant"
-    (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300)
+    if [ "$variant" = board ]; then
+        # One board at a time: each is an emulated processor of its own.
+        (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -L board --timeout 900)
+    else
+        (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300)
+    fi
 done
 echo "All tests passed: ${variants[*]}"

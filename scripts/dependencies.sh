@@ -27,11 +27,15 @@ recorder_install_missing() {
 # given (others are ignored): the cross compiler, the emulator the tests run
 # under, mount and inotify-tools for the throwaway root the installed program
 # is tried in, and mmdebstrap, which makes the sysroot unless RECORDER_SYSROOT
-# names one.
+# names one. The board (scripts/board.sh) needs the armel build and the
+# emulated board, the modules' dependencies worked out (kmod), the
+# initramfs packed (cpio), the card made, read and checked (dosfstools,
+# mtools), and its emulator's monitor reached (socat).
 recorder_cross_packages() {
     local packages="" arm=""
     for variant in "$@"; do
         case "$variant" in
+        board) packages="$packages g++-arm-linux-gnueabi qemu-system-arm kmod cpio dosfstools mtools socat" arm=1 ;;
         armel) packages="$packages g++-arm-linux-gnueabi" arm=1 ;;
         armhf) packages="$packages g++-arm-linux-gnueabihf" arm=1 ;;
         arm64) packages="$packages g++-aarch64-linux-gnu" arm=1 ;;
@@ -45,7 +49,8 @@ recorder_cross_packages() {
 
 # Configures and builds one variant of the test suite, or of the handheld's
 # package: recorder_build_variant VARIANT [TARGET...], where VARIANT is plain,
-# asan, tsan, armel, armhf or arm64. Sets RECORDER_BUILD_DIR.
+# asan, tsan, armel, armhf, arm64 or board (its own targets). Sets
+# RECORDER_BUILD_DIR.
 recorder_build_variant() {
     local variant="$1" options=""
     shift
@@ -54,6 +59,18 @@ recorder_build_variant() {
     plain) RECORDER_BUILD_DIR="$RECORDER_TOP/build" options="-DRECORDER_SANITIZE=" ;;
     asan) options="-DRECORDER_SANITIZE=address" ;;
     tsan) options="-DRECORDER_SANITIZE=thread" ;;
+    board)
+        # The handheld's package and the board's hands, then the PC's tests
+        # that boot them.
+        "$RECORDER_TOP/scripts/package.sh" armel >/dev/null
+        recorder_build_variant armel boardtool oss-probe
+        local armel="$RECORDER_BUILD_DIR"
+        RECORDER_BUILD_DIR="$RECORDER_TOP/build-board"
+        recorder_build "$RECORDER_BUILD_DIR" "-DRECORDER_SANITIZE= \
+-DRECORDER_BOARD_PACKAGE=$RECORDER_TOP/dist/recorder-armel.tar.gz \
+-DRECORDER_BOARD_TOOLS=$armel/tests" board_tests
+        return
+        ;;
     armel | armhf | arm64)
         local sysroot
         sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" "$variant")}
@@ -64,7 +81,7 @@ recorder_build_variant() {
             rm -rf "$RECORDER_BUILD_DIR"
         fi
         ;;
-    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64)" >&2; return 2 ;;
+    *) echo "unknown variant $variant (plain, asan, tsan, armel, armhf, arm64, board)" >&2; return 2 ;;
     esac
     recorder_build "$RECORDER_BUILD_DIR" "$options" "$@"
 }

@@ -2,10 +2,13 @@
 # Makes the sysroot of a handheld architecture from Debian 12's packages and
 # prints its path:
 #   scripts/sysroot.sh armel|armhf|arm64 [pulse]
+#   scripts/sysroot.sh armel board
 # With "pulse", a separate root to run programs in, not to build against:
 # only the libraries capture_bench loads and PulseAudio's OSS emulation,
 # which bench/pulse_capture.sh --arch preloads. It is kept beside the build
 # sysroot (ARCH-pulse), so the one every test run unpacks does not grow.
+# With "board" (armel only), the emulated board's kernel, its modules and
+# busybox, for scripts/board.sh (ARCH-board).
 # The packages are unpacked, not installed: nothing of the target goes onto the
 # PC. The result is kept in ${RECORDER_SYSROOT_CACHE:-~/.cache/recorder-sysroots}/ARCH
 # and made again only when the package list below changes. A handheld with an
@@ -16,14 +19,15 @@ set -euo pipefail
 arch=${1:-}
 flavour=${2:-}
 case "$arch:$flavour" in
-armel: | armhf: | arm64: | armel:pulse | armhf:pulse | arm64:pulse) ;;
-*) echo "usage: $0 armel|armhf|arm64 [pulse]" >&2; exit 2 ;;
+armel: | armhf: | arm64: | armel:pulse | armhf:pulse | arm64:pulse | armel:board) ;;
+*) echo "usage: $0 armel|armhf|arm64 [pulse], or $0 armel board" >&2; exit 2 ;;
 esac
 
 suite=bookworm
 packages="libc6-dev,libstdc++6,libgcc-s1,libsdl1.2-dev,libsdl-image1.2-dev,libsdl-ttf2.0-dev,\
 libinih-dev,libpng-dev,libgtest-dev"
 [ "$flavour" = pulse ] && packages="libc6,libstdc++6,libgcc-s1,libpulsedsp"
+[ "$flavour" = board ] && packages="linux-image-rpi,busybox-static"
 cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/recorder-sysroots}
 sysroot="$cache/$arch${flavour:+-$flavour}"
 stamp="$suite $packages"
@@ -51,6 +55,12 @@ find "$work/root" -type l -lname '/*' | while read -r link; do
     target=$(readlink "$link")
     ln -sfn "$(realpath -m -s --relative-to="$(dirname "$link")" "$work/root$target")" "$link"
 done
+# The modules' dependencies, which the package's own scripts would work out.
+if [ "$flavour" = board ]; then
+    for modules in "$work"/root/lib/modules/*; do
+        depmod -b "$work/root" "$(basename "$modules")"
+    done
+fi
 echo "$stamp" >"$work/root/.recorder-sysroot"
 
 rm -rf "$sysroot"

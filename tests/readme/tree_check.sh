@@ -34,7 +34,7 @@ fail_each() {
 
 dependencies=$(section Dependencies)
 [ -n "$dependencies" ] || fail "no section \"## Dependencies\""
-installed=$(for package in $RECORDER_PACKAGES $(recorder_cross_packages armel armhf arm64); do
+installed=$(for package in $RECORDER_PACKAGES $(recorder_cross_packages armel armhf arm64 board); do
     echo "$package"
 done | sort -u)
 listed=$(sed '/^Optional/,$d' <<<"$dependencies" | packages)

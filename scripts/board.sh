@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# The handheld's program on a real Linux kernel: Debian's armel kernel booted
+# on qemu-system-arm's raspi0 board (an ARM1176 with the board's SD host, so
+# the card is a real mmcblk0 with FAT), the kernel's OSS emulation over the
+# loopback sound card for /dev/dsp and /dev/mixer, and buttons through uinput.
+#
+#   scripts/board.sh initramfs PACKAGE TOOLS OUT.cpio.gz
+#       lays out the handheld's root file system: busybox, the sound, card
+#       and input modules, the package unpacked as on the handheld, its
+#       libraries from the sysroot, the font, tests/board/init.sh, and the
+#       board's static programs from the armel build's folder TOOLS
+#       (boardtool and oss-probe, in build-armel/tests)
+#   scripts/board.sh symbols INITRAMFS
+#       keeps the kernel's symbols beside it, to name where the processor of
+#       a board that froze is (see run)
+#   scripts/board.sh run INITRAMFS CASE OUT [--cut MOMENT]
+#       boots it on a fresh card, runs one case (see tests/board/init.sh) and
+#       leaves in OUT: console.log (the serial console), card.img, card/ (the
+#       card's files, read with mtools) and fsck.txt (what fsck.vfat -n said
+#       of it, and its status on the last line).
+#       --cut MOMENT has the case cut the power at that moment: the emulator
+#       is killed when the board says "board: power cut", so the card keeps
+#       only what reached it.
+#
+# The kernel and busybox are unpacked from Debian's packages by
+# scripts/sysroot.sh armel board, the libraries taken from scripts/sysroot.sh
+# armel; both are cached. A run whose console says nothing more before
+# RECORDER_BOARD_BOUND seconds (300) have passed is sampled through the
+# emulator's monitor (board.sh lines in console.log), killed, and fails with
+# status 124.
+set -euo pipefail
+RECORDER_TOP=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+    sed -n '/^#   scripts/,/^#$/p' "$0" >&2
+    exit 2
+}
+
+# The shared libraries a program needs, found in the sysroot, as sysroot
+# paths: the dynamic loader's search, done by reading the programs' headers.
+libraries() {
+    local sysroot=$1
+    shift
+    local -A seen=()
+    local queue=("$@") file needed folder found
+    while [ ${#queue[@]} -gt 0 ]; do
+        file=${queue[0]}
+        queue=("${queue[@]:1}")
+        # Where the library itself says to look first (PulseAudio's do).
+        local runpath
+        runpath=$(readelf -d "$file" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' | tr ':' ' ')
+        for needed in $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+            [ -n "${seen[$needed]:-}" ] && continue
+            seen[$needed]=1
+            found=
+            for folder in $runpath lib/arm-linux-gnueabi usr/lib/arm-linux-gnueabi lib usr/lib; do
+                folder=${folder#/}
+                if [ -e "$sysroot/$folder/$needed" ]; then
+                    found=$folder/$needed
+                    break
+                fi
+            done
+            [ -n "$found" ] || { echo "no $needed in $sysroot" >&2; return 1; }
+            echo "$found"
+            queue+=("$(realpath "$sysroot/$found")")
+        done
+    done
+}
+
+# Where the board's processor is, a few times over: the program counter and
+# the return address, each with the kernel symbol it falls in (user space
+# shows as an address below the kernel's).
+board_sample() {
+    local monitor=$1 map=$2 sample register address
+    for sample in 1 2 3; do
+        for register in R15 R14; do
+            address=$(echo "info registers" | socat -t 2 - "UNIX-CONNECT:$monitor" 2>/dev/null |
+                tr ' ' '\n' | sed -n "s/^$register=//p" | head -n 1)
+            [ -n "$address" ] || continue
+            # The map is sorted, and its addresses have as many digits as
+            # the register's: they compare as text.
+            echo "board.sh: sample $sample: $register=$address $( [ -f "$map" ] && sort "$map" |
+                awk -v at="$address" '$1 <= tolower(at) { name = $3 } END { print name }')"
+        done
+    done
+}
+
+make_initramfs() {
+    local package=$1 tools=$2 out=$3
+    local kernel sysroot version stage
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" armel)}
+    version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
+    stage=$(mktemp -d)
+    trap 'rm -rf "$stage"' RETURN
+    mkdir -p "$stage"/{bin,sbin,proc,sys,dev,tmp,board,lib/modules/"$version"}
+    cp "$kernel/bin/busybox" "$stage/bin/"
+    for applet in $(qemu-arm "$kernel/bin/busybox" --list); do
+        [ "$applet" = busybox ] || ln -s busybox "$stage/bin/$applet"
+    done
+    # The modules the handheld's devices need, with those they depend on.
+    local modules="$kernel/lib/modules/$version" module
+    for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii; do
+        local path
+        path=$(grep -E "/${module//-/[-_]}\.ko:" "$modules/modules.dep" | cut -d: -f1)
+        for path in $path $(grep "^$path:" "$modules/modules.dep" | cut -d: -f2); do
+            mkdir -p "$stage/lib/modules/$version/$(dirname "$path")"
+            cp "$modules/$path" "$stage/lib/modules/$version/$path"
+        done
+    done
+    depmod -b "$stage" "$version" 2>/dev/null
+    # The package as the handheld installs it, and what it loads.
+    local program
+    program=$(mktemp -d)
+    tar -xzf "$package" -C "$program"
+    local library needed
+    needed=$(libraries "$sysroot" "$program/recorder/recorder")
+    for library in lib/ld-linux.so.3 $needed; do
+        mkdir -p "$stage/$(dirname "$library")"
+        cp -L "$sysroot/$library" "$stage/$library"
+    done
+    rm -rf "$program"
+    cp "$package" "$stage/board/recorder.tar.gz"
+    cp "$tools/boardtool" "$tools/oss-probe" "$stage/board/"
+    cp /usr/share/fonts/truetype/nanum/NanumGothicBold.ttf "$stage/board/HYUni_ZEM_B.ttf"
+    cp "$RECORDER_TOP/tests/board/init.sh" "$stage/init"
+    chmod +x "$stage/init"
+    (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
+}
+
+run_case() {
+    local initramfs=$1 case_name=$2 out=$3
+    shift 3
+    local cut=""
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        --cut) cut=$2; shift 2 ;;
+        *) usage ;;
+        esac
+    done
+    local kernel version
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
+    mkdir -p "$out"
+    rm -rf "$out/card" "$out/card.img"
+    truncate -s 128M "$out/card.img"
+    mkfs.vfat -F 32 -n HANDHELD "$out/card.img" >/dev/null
+    local drive="file=$out/card.img,if=sd,format=raw"
+    # The power domain driver faults on the emulated board; the handheld's
+    # clock is set from the PC's. The board's own clock counts instructions
+    # (see the README): on the PC's clock, a board held up by a busy PC can
+    # set its timer's alarm in the past and sleep for 71 minutes.
+    local append="console=ttyAMA0 quiet panic=-1 initcall_blacklist=bcm2835_power_driver_init"
+    append="$append board.case=$case_name board.clock=$(date +%s) board.bound=120"
+    [ -n "$cut" ] && append="$append board.cut=$cut"
+    local bound=${RECORDER_BOARD_BOUND:-300} status=0
+    local monitor="$out/monitor.sock" map="$kernel/boot/kallsyms-$version"
+    : >"$out/console.log"
+    rm -f "$out/bound" "$monitor"
+    # The console is read as it comes, so that a power cut is the moment the
+    # board names, not a moment later. The bound is kept by the reading: a
+    # board that says nothing more until it is reached is sampled through
+    # the emulator's monitor (where its processor is, by kernel symbol, for
+    # a board whose kernel froze) and killed.
+    {
+        qemu-system-arm -M raspi0 -nographic -no-reboot \
+            -kernel "$kernel/boot/vmlinuz-$version" \
+            -dtb "$kernel/usr/lib/linux-image-$version/bcm2835-rpi-zero.dtb" \
+            -initrd "$initramfs" -append "$append" -drive "$drive" \
+            -icount shift=2,sleep=on -monitor "unix:$monitor,server,nowait" </dev/null 2>&1 &
+        echo "$!" >"$out/qemu.pid"
+        wait "$!" || echo "board.sh: the emulator ended with $?"
+    } | {
+        local deadline=$((SECONDS + bound)) line
+        while true; do
+            if ! IFS= read -r -t "$((deadline > SECONDS ? deadline - SECONDS : 1))" line; then
+                [ "$SECONDS" -lt "$deadline" ] && break  # the emulator ended
+                touch "$out/bound"
+                board_sample "$monitor" "$map" >>"$out/console.log"
+                kill -KILL "$(cat "$out/qemu.pid")"
+                deadline=$((SECONDS + 60))
+                continue
+            fi
+            line=${line%$'\r'}
+            printf '%s\n' "$line" >>"$out/console.log"
+            [ "$line" = "board: power cut" ] && kill -KILL "$(cat "$out/qemu.pid")"
+        done
+    }
+    if [ -e "$out/bound" ]; then
+        echo "board.sh: no end within $bound s" >>"$out/console.log"
+        status=124
+    fi
+    local fsck=0
+    fsck.vfat -n "$out/card.img" >"$out/fsck.txt" 2>&1 || fsck=$?
+    echo "fsck status $fsck" >>"$out/fsck.txt"
+    mkdir -p "$out/card"
+    MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$out/card.img" ::/ "$out/card/" 2>/dev/null || true
+    return "$status"
+}
+
+case "${1:-}" in
+initramfs) [ $# -eq 4 ] || usage; make_initramfs "$2" "$3" "$4" ;;
+run) [ $# -ge 4 ] || usage; shift; run_case "$@" ;;
+symbols)
+    # The kernel's text symbols, kept beside it for board_sample: its
+    # package has no System.map, and an ARM kernel has the same addresses
+    # at every boot.
+    [ $# -eq 2 ] || usage
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
+    work=$(mktemp -d)
+    run_case "$2" symbols "$work"
+    cp "$work/card/board/kallsyms" "$kernel/boot/kallsyms-$version"
+    rm -rf "$work"
+    ;;
+*) usage ;;
+esac
