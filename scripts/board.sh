@@ -12,7 +12,7 @@
 #       (boardtool and oss-probe, in build-armel/tests)
 #   scripts/board.sh symbols INITRAMFS
 #       keeps the kernel's symbols beside it, to name where the processor of
-#       a board that froze is (see run)
+#       a board that froze is (see run); the first initramfs made does too
 #   scripts/board.sh run INITRAMFS CASE OUT [--cut MOMENT]
 #       boots it on a fresh card, runs one case (see tests/board/init.sh) and
 #       leaves in OUT: console.log (the serial console), card.img, card/ (the
@@ -85,6 +85,18 @@ board_sample() {
     done
 }
 
+# The kernel's text symbols, kept beside it for board_sample: its package
+# has no System.map, and an ARM kernel has the same addresses at every boot.
+keep_symbols() {
+    local initramfs=$1 kernel version work
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
+    work=$(mktemp -d)
+    run_case "$initramfs" symbols "$work" >/dev/null
+    cp "$work/card/board/kallsyms" "$kernel/boot/kallsyms-$version"
+    rm -rf "$work"
+}
+
 make_initramfs() {
     local package=$1 tools=$2 out=$3
     local kernel sysroot version stage
@@ -126,6 +138,7 @@ make_initramfs() {
     cp "$RECORDER_TOP/tests/board/init.sh" "$stage/init"
     chmod +x "$stage/init"
     (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
+    [ -f "$kernel/boot/kallsyms-$version" ] || keep_symbols "$out"
 }
 
 run_case() {
@@ -201,17 +214,6 @@ run_case() {
 case "${1:-}" in
 initramfs) [ $# -eq 4 ] || usage; make_initramfs "$2" "$3" "$4" ;;
 run) [ $# -ge 4 ] || usage; shift; run_case "$@" ;;
-symbols)
-    # The kernel's text symbols, kept beside it for board_sample: its
-    # package has no System.map, and an ARM kernel has the same addresses
-    # at every boot.
-    [ $# -eq 2 ] || usage
-    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
-    version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
-    work=$(mktemp -d)
-    run_case "$2" symbols "$work"
-    cp "$work/card/board/kallsyms" "$kernel/boot/kallsyms-$version"
-    rm -rf "$work"
-    ;;
+symbols) [ $# -eq 2 ] || usage; keep_symbols "$2" ;;
 *) usage ;;
 esac
