@@ -190,13 +190,15 @@ run_case() {
                 [ "$SECONDS" -lt "$deadline" ] && break  # the emulator ended
                 touch "$out/bound"
                 board_sample "$monitor" "$map" >>"$out/console.log"
-                kill -KILL "$(cat "$out/qemu.pid")"
+                kill -KILL "$(cat "$out/qemu.pid")" 2>/dev/null || true
                 deadline=$((SECONDS + 60))
                 continue
             fi
             line=${line%$'\r'}
             printf '%s\n' "$line" >>"$out/console.log"
-            [ "$line" = "board: power cut" ] && kill -KILL "$(cat "$out/qemu.pid")"
+            if [ "$line" = "board: power cut" ]; then
+                kill -KILL "$(cat "$out/qemu.pid")" 2>/dev/null || true
+            fi
         done
     }
     if [ -e "$out/bound" ]; then
