@@ -5,7 +5,7 @@
 // each case does there). These tests read what a run left: the serial
 // console, the card image and what fsck.vfat said of it.
 //
-// One round trip takes about 20 s on an idle PC. To run one case many
+// One round trip takes about 30 s on an idle PC. To run one case many
 // times: build-board/tests/board_tests --gtest_filter='*RoundTrip*' --gtest_repeat=20
 
 #include <gtest/gtest.h>
