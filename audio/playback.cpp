@@ -169,10 +169,11 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
         result = WriteWhenRoom(fd, buf, static_cast<size_t>(len));
         // The worker's own count: only it reads it, between transfers.
         written_ += len;
-    } else if (!sync_only_)
+    } else if (!sync_only_) {
         result = FillLastFragment(fd);
-    if (len == 0 && !sync_only_ && result == Result::kDone)
-        result = PlayOut(fd);
+        if (result == Result::kDone)
+            result = PlayOut(fd);
+    }
     if (result == Result::kNoDelay) {
         // Only a drop from another thread cuts a sync short (Stop).
         hold.lock();

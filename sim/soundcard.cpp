@@ -458,10 +458,8 @@ void DspDevice::PlaybackLoop()
         changed_.wait(hold, [this] { return stopping_ || (!hung_ && Playable() > 0); });
         if (stopping_)
             break;
-        chunk.resize(static_cast<size_t>(block_));
-        const ssize_t got =
-            ::recv(far_, chunk.data(),
-                   std::min<size_t>(static_cast<size_t>(Playable()), chunk.size()), MSG_DONTWAIT);
+        chunk.resize(static_cast<size_t>(Playable()));
+        const ssize_t got = ::recv(far_, chunk.data(), chunk.size(), MSG_DONTWAIT);
         if (got <= 0)
             continue;
         playing_ = true;
@@ -823,7 +821,8 @@ ssize_t Write(int fd, const void* buf, size_t count)
             errno = EAGAIN;
             break;
         }
-        const size_t piece = blocking ? std::min(count - done, size_t{4096}) : count - done;
+        const size_t piece =
+            blocking ? std::min(count - done, static_cast<size_t>(kDefaultBlock)) : count - done;
         const ssize_t n = ::send(fd, at + done, piece, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             done += static_cast<size_t>(n);
