@@ -13,7 +13,7 @@
 #   scripts/board.sh symbols INITRAMFS
 #       keeps the kernel's symbols beside it, to name where the processor of
 #       a board that froze is (see run); the first initramfs made does too
-#   scripts/board.sh run INITRAMFS CASE OUT [--cut MOMENT]
+#   scripts/board.sh run INITRAMFS CASE OUT [--cut MOMENT] [--slow MS,HEAL]
 #       boots it on a fresh card, runs one case (see tests/board/init.sh) and
 #       leaves in OUT: console.log (the serial console), card.img, card/ (the
 #       card's files, read with mtools) and fsck.txt (what fsck.vfat -n said
@@ -21,6 +21,8 @@
 #       --cut MOMENT has the case cut the power at that moment: the emulator
 #       is killed when the board says "board: power cut", so the card keeps
 #       only what reached it.
+#       --slow MS,HEAL has the case hold each of the card's writes MS ms
+#       from the press on, until HEAL (see case_slowcard).
 #
 # The kernel and busybox are unpacked from Debian's packages by
 # scripts/sysroot.sh armel board, the libraries taken from scripts/sysroot.sh
@@ -112,7 +114,8 @@ make_initramfs() {
     done
     # The modules the handheld's devices need, with those they depend on.
     local modules="$kernel/lib/modules/$version" module
-    for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii; do
+    for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii \
+        dm-mod dm-delay; do
         local path
         path=$(grep -E "/${module//-/[-_]}\.ko:" "$modules/modules.dep" | cut -d: -f1)
         for path in $path $(grep "^$path:" "$modules/modules.dep" | cut -d: -f2); do
@@ -144,10 +147,11 @@ make_initramfs() {
 run_case() {
     local initramfs=$1 case_name=$2 out=$3
     shift 3
-    local cut=""
+    local cut="" slow=""
     while [ $# -gt 0 ]; do
         case "$1" in
         --cut) cut=$2; shift 2 ;;
+        --slow) slow=$2; shift 2 ;;
         *) usage ;;
         esac
     done
@@ -166,6 +170,7 @@ run_case() {
     local append="console=ttyAMA0 quiet panic=-1 initcall_blacklist=bcm2835_power_driver_init"
     append="$append board.case=$case_name board.clock=$(date +%s) board.bound=120"
     [ -n "$cut" ] && append="$append board.cut=$cut"
+    [ -n "$slow" ] && append="$append board.slow=$slow"
     local bound=${RECORDER_BOARD_BOUND:-300} status=0
     local monitor="$out/monitor.sock" map="$kernel/boot/kallsyms-$version"
     : >"$out/console.log"

@@ -281,4 +281,60 @@ TEST_P(PowerCut, EveryFileDeclaresWhatItHoldsAndLosesASecondAtMost)
 
 INSTANTIATE_TEST_SUITE_P(Moments, PowerCut, ::testing::Values("press", "early", "middle", "stop"));
 
+// A card slower than the recording, behind a disk that holds each write
+// back: from the press on, until the recording fails or for a few seconds.
+struct Slowness {
+    const char* name;
+    const char* slow;  // board.sh's --slow
+    bool fails;
+};
+
+class SlowCard : public Board, public ::testing::WithParamInterface<Slowness> {};
+
+void PrintTo(const Slowness& slowness, std::ostream* out)
+{
+    *out << slowness.name;
+}
+
+// The last number of the log line that starts so, or -1.
+double Number(const std::vector<std::string>& log, const std::string& start, const char* before)
+{
+    for (const std::string& line : log)
+        if (line.rfind(start, 0) == 0 && line.find(before) != std::string::npos)
+            return std::atof(line.c_str() + line.rfind(' ', line.find(before) - 1) + 1);
+    return -1;
+}
+
+// Six seconds a write fill the ten seconds' buffer before the first write
+// of the recording is through: it ends as a failed write, its file true to
+// the sound it kept. Three seconds for three seconds lose nothing.
+TEST_P(SlowCard, EndsAsAFailedWriteWithATrueFileOrLosesNothing)
+{
+    const Slowness& slowness = GetParam();
+    const BoardRun run = Boot("slowcard", std::string("--slow ") + slowness.slow);
+    ExpectRanWhole(run, "slowcard");
+    const e2e::Wav wav = OnlyRecording(run);
+    const std::string too_slow =
+        "(Record) The card is too slow: the buffer is full, and the "
+        "recording ends at ";
+    if (slowness.fails) {
+        EXPECT_EQ(e2e::MissingInOrder(run.log, {too_slow + "*", "(Record) Write abort...",
+                                                "(Record) The card was too slow: *"}),
+                  "")
+            << run.Console();
+        // All the sound the buffer held reached the file, and no more.
+        EXPECT_NEAR(wav.Seconds(), Number(run.log, too_slow, " s."), 0.05) << run.Console();
+    } else {
+        for (const std::string& line : run.log)
+            EXPECT_EQ(line.find("too slow"), std::string::npos) << line;
+        EXPECT_EQ(static_cast<double>(wav.data_size), run.Fact("Write sound data=", ""));
+        EXPECT_GE(wav.Seconds(), run.Fact("stopped at") - run.Fact("recording at") - 0.1)
+            << run.Console();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, SlowCard,
+                         ::testing::Values(Slowness{"SlowerThanTheBuffer", "6000,failed", true},
+                                           Slowness{"BrieflySlow", "3000,3", false}));
+
 }  // namespace

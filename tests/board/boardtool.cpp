@@ -9,6 +9,10 @@
 //   boardtool await FILE TEXT SECONDS [PID]
 //                              waits until a line of FILE holds TEXT; fails
 //                              at once when process PID ends first
+//   boardtool delay NAME DEVICE MS
+//                              a slow card: the device-mapper disk NAME over
+//                              DEVICE, each of its writes held MS ms; made
+//                              when new, else given the new delay at once
 //   orvomenu ARG...            the menu program: reports its folder, its
 //                              arguments and the descriptors it inherited
 //
@@ -18,6 +22,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/dm-ioctl.h>
+#include <linux/fs.h>
 #include <linux/input.h>
 #include <linux/uinput.h>
 #include <poll.h>
@@ -283,6 +289,65 @@ int Await(const char* path, const char* text, double seconds, int writer)
     }
 }
 
+// ---- a slow card ----
+
+// One request to the device mapper, with room for one target's table line.
+struct MapperRequest {
+    struct dm_ioctl io;
+    struct dm_target_spec target;
+    char params[256];
+};
+
+void Address(MapperRequest* r, const char* name)
+{
+    std::memset(r, 0, sizeof *r);
+    r->io.version[0] = DM_VERSION_MAJOR;
+    r->io.data_size = sizeof *r;
+    r->io.data_start = sizeof r->io;
+    std::snprintf(r->io.name, sizeof r->io.name, "%s", name);
+}
+
+bool Mapper(int control, unsigned long request, const char* name, MapperRequest* r)
+{
+    Address(r, name);
+    return ioctl(control, request, r) == 0;
+}
+
+// The kernel's "delay" target holds each write for the time given and lets
+// reads through. Loading a table into a disk in use and resuming it swaps
+// the tables between two requests, and what the old one still held is let
+// go: a card that heals at once.
+int Delay(const char* name, const char* device, int ms)
+{
+    const int control = ::open("/dev/mapper/control", O_RDWR | O_CLOEXEC);
+    const int disk = ::open(device, O_RDONLY | O_CLOEXEC);
+    uint64_t bytes = 0;
+    if (control < 0 || disk < 0 || ioctl(disk, BLKGETSIZE64, &bytes) != 0)
+        return Fail(device);
+    ::close(disk);
+    MapperRequest r;
+    if (!Mapper(control, DM_DEV_STATUS, name, &r) && !Mapper(control, DM_DEV_CREATE, name, &r))
+        return Fail("DM_DEV_CREATE");
+    Address(&r, name);
+    r.io.target_count = 1;
+    r.target.length = bytes / 512;
+    std::snprintf(r.target.target_type, sizeof r.target.target_type, "delay");
+    std::snprintf(r.params, sizeof r.params, "%s 0 0 %s 0 %d", device, device, ms);
+    if (ioctl(control, DM_TABLE_LOAD, &r) != 0)
+        return Fail("DM_TABLE_LOAD");
+    // Not frozen on the way: freezing the file system would first sync it
+    // through the slow table.
+    Address(&r, name);
+    r.io.flags = DM_SKIP_LOCKFS_FLAG;
+    if (ioctl(control, DM_DEV_SUSPEND, &r) != 0)
+        return Fail("DM_DEV_SUSPEND");
+    ::close(control);
+    // The kernel's encoding of a device number with a wide minor.
+    const unsigned minor = static_cast<unsigned>((r.io.dev & 0xff) | ((r.io.dev >> 12) & 0xfff00));
+    std::printf("delay %d ms on /dev/dm-%u\n", ms, minor);
+    return 0;
+}
+
 // ---- the menu program ----
 
 int Menu(int argc, char** argv)
@@ -313,9 +378,9 @@ int Menu(int argc, char** argv)
 
 int Usage()
 {
-    std::fprintf(
-        stderr,
-        "usage: boardtool pad | cable OUT | await FILE TEXT SECONDS [PID] | orvomenu ARG...\n");
+    std::fprintf(stderr,
+                 "usage: boardtool pad | cable OUT | await FILE TEXT SECONDS [PID] |\n"
+                 "       delay NAME DEVICE MS | orvomenu ARG...\n");
     return 2;
 }
 
@@ -336,5 +401,7 @@ int main(int argc, char** argv)
         return Cable(argv[2]);
     if (job == "await" && (argc == 5 || argc == 6))
         return Await(argv[2], argv[3], std::atof(argv[4]), argc == 6 ? std::atoi(argv[5]) : 0);
+    if (job == "delay" && argc == 5)
+        return Delay(argv[2], argv[3], std::atoi(argv[4]));
     return Usage();
 }

@@ -4,7 +4,7 @@
 # goes to the serial console, a line each, starting "board: ", and onto the
 # card, which the PC reads afterwards. The case and its settings come on the
 # kernel's command line: board.case=NAME board.clock=EPOCH board.bound=SECONDS
-# board.cut=MOMENT.
+# board.cut=MOMENT, board.slow=MS,HEAL.
 #
 # The program is started as the menu program starts it: from its folder, with
 # no argument. SDL is given its dummy video and sound drivers (the board has
@@ -25,16 +25,26 @@ arg() { tr ' ' '\n' </proc/cmdline | sed -n "s/^board\.$1=//p" | tail -n 1; }
 case_name=$(arg case)
 bound=$(arg bound)
 cut=$(arg cut)
+slow=$(arg slow)
 : "${bound:=120}"
 
-for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii; do
+for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii \
+    dm-mod dm-delay; do
     modprobe "$module" || say "modprobe $module failed"
 done
 # The board has no clock of its own.
 date -s "@$(arg clock)" >/dev/null
 
+tool=/board/boardtool
+# A slow card is the card behind a disk that holds its writes back; the file
+# system is mounted on that disk.
+card=/dev/mmcblk0
+if [ -n "$slow" ]; then
+    card=$("$tool" delay card /dev/mmcblk0 0 | sed -n 's/^delay .* on //p')
+fi
+
 mkdir -p /mnt/sd /mnt/ubifs/usr/orvo /usr/orvo
-if ! mount -t vfat -o iocharset=ascii /dev/mmcblk0 /mnt/sd; then
+if [ -z "$card" ] || ! mount -t vfat -o iocharset=ascii "$card" /mnt/sd; then
     say "the card does not mount"
     power_off
 fi
@@ -45,7 +55,6 @@ mkdir -p /usr/apps
 tar -xzf /board/recorder.tar.gz -C /usr/apps
 
 log=/tmp/recorder.log
-tool=/board/boardtool
 pid=
 
 # Every thread of the program, as the kernel sees it: what a run that does
@@ -161,6 +170,37 @@ case_powercut() {
     say "cut at $(uptime_now)"
     say "power cut"
     sleep 3600
+}
+
+# A card slower than the recording, from the press on: each of its writes is
+# held board.slow's milliseconds. It heals board.heal's seconds into the
+# recording, or, with board.heal=failed, once the recording has failed; then
+# the recording is stopped (when it still runs) and the program left.
+case_slowcard() {
+    local ms=${slow%%,*} heal=${slow#*,}
+    start_hands
+    start_program
+    await "Langage = "
+    "$tool" delay card /dev/mmcblk0 "$ms" | sed 's/^/board: /'
+    press 2
+    await "(Record) RecordStart"
+    say "recording at $(uptime_now)"
+    if [ "$heal" = failed ]; then
+        await "(Record) Write abort..."
+        "$tool" delay card /dev/mmcblk0 0 | sed 's/^/board: /'
+        await "(Record) The card was too slow: "
+    else
+        sleep "$heal"
+        "$tool" delay card /dev/mmcblk0 0 | sed 's/^/board: /'
+        sleep 3
+        say "stopped at $(uptime_now)"
+        press 2
+        await "(Record) RecordStop"
+        say "$(grep -o 'Write sound data=[0-9]*' "$log")"
+    fi
+    press 1
+    await_end
+    finish 0
 }
 
 # The processor's time a process has used, in seconds (its own and its
