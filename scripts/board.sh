@@ -4,16 +4,16 @@
 # the card is a real mmcblk0 with FAT), the kernel's OSS emulation over the
 # loopback sound card for /dev/dsp and /dev/mixer, and buttons through uinput.
 #
-#   scripts/board.sh initramfs PACKAGE TOOLS OUT.cpio.gz
+#   scripts/board.sh [--pc] initramfs PACKAGE TOOLS OUT.cpio.gz
 #       lays out the handheld's root file system: busybox, the sound, card
 #       and input modules, the package unpacked as on the handheld, its
 #       libraries from the sysroot, the font, tests/board/init.sh, and the
 #       board's static programs from the armel build's folder TOOLS
 #       (boardtool and oss-probe, in build-armel/tests)
-#   scripts/board.sh symbols INITRAMFS
+#   scripts/board.sh [--pc] symbols INITRAMFS
 #       keeps the kernel's symbols beside it, to name where the processor of
 #       a board that froze is (see run); the first initramfs made does too
-#   scripts/board.sh run INITRAMFS CASE OUT [--cut MOMENT] [--slow MS,HEAL]
+#   scripts/board.sh [--pc] run INITRAMFS CASE OUT [--cut MOMENT] [--slow MS,HEAL]
 #       boots it on a fresh card, runs one case (see tests/board/init.sh) and
 #       leaves in OUT: console.log (the serial console), card.img, card/ (the
 #       card's files, read with mtools) and fsck.txt (what fsck.vfat -n said
@@ -24,6 +24,13 @@
 #       --slow MS,HEAL has the case hold each of the card's writes MS ms
 #       from the press on, until HEAL (see case_slowcard).
 #
+# With --pc, the same on a PC instead of the board, for figures to set beside
+# the board's: Debian's amd64 kernel under qemu-system-x86_64 (emulated, as
+# the board is: KVM inside a virtual machine may hang), the card a virtio
+# disk, the package the PC's build of the handheld program (scripts/package.sh
+# pc) with the PC's libraries, and TOOLS the PC build's tests/ with boardtool
+# (make boardtool there; oss-probe is the board's only).
+#
 # The kernel and busybox are unpacked from Debian's packages by
 # scripts/sysroot.sh armel board, the libraries taken from scripts/sysroot.sh
 # armel; both are cached. A run whose console says nothing more before
@@ -32,6 +39,15 @@
 # status 124.
 set -euo pipefail
 RECORDER_TOP=$(cd "$(dirname "$0")/.." && pwd)
+
+# The machine: its kernel's architecture, where its libraries are, its
+# dynamic loader, the disk its card is and the modules that disk needs.
+kernel_arch=armel triplet=arm-linux-gnueabi loader=lib/ld-linux.so.3 card=mmcblk0 disk_modules=""
+if [ "${1:-}" = --pc ]; then
+    kernel_arch=amd64 triplet=x86_64-linux-gnu loader=lib64/ld-linux-x86-64.so.2 card=vda
+    disk_modules="virtio_blk virtio_pci"
+    shift
+fi
 
 usage() {
     sed -n '/^#   scripts/,/^#$/p' "$0" >&2
@@ -55,7 +71,7 @@ libraries() {
             [ -n "${seen[$needed]:-}" ] && continue
             seen[$needed]=1
             found=
-            for folder in $runpath lib/arm-linux-gnueabi usr/lib/arm-linux-gnueabi lib usr/lib; do
+            for folder in $runpath lib/$triplet usr/lib/$triplet lib usr/lib; do
                 folder=${folder#/}
                 if [ -e "$sysroot/$folder/$needed" ]; then
                     found=$folder/$needed
@@ -91,7 +107,7 @@ board_sample() {
 # has no System.map, and an ARM kernel has the same addresses at every boot.
 keep_symbols() {
     local initramfs=$1 kernel version work
-    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" $kernel_arch board)
     version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
     work=$(mktemp -d)
     run_case "$initramfs" symbols "$work" >/dev/null
@@ -102,20 +118,26 @@ keep_symbols() {
 make_initramfs() {
     local package=$1 tools=$2 out=$3
     local kernel sysroot version stage
-    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
-    sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" armel)}
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" $kernel_arch board)
+    if [ "$kernel_arch" = amd64 ]; then
+        sysroot=/
+    else
+        sysroot=${RECORDER_SYSROOT:-$("$RECORDER_TOP/scripts/sysroot.sh" armel)}
+    fi
     version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
     stage=$(mktemp -d)
     trap 'rm -rf "$stage"' RETURN
     mkdir -p "$stage"/{bin,sbin,proc,sys,dev,tmp,board,lib/modules/"$version"}
     cp "$kernel/bin/busybox" "$stage/bin/"
-    for applet in $(qemu-arm "$kernel/bin/busybox" --list); do
+    local list=("$kernel/bin/busybox" --list)
+    [ "$kernel_arch" = armel ] && list=(qemu-arm "${list[@]}")
+    for applet in $("${list[@]}"); do
         [ "$applet" = busybox ] || ln -s busybox "$stage/bin/$applet"
     done
     # The modules the handheld's devices need, with those they depend on.
     local modules="$kernel/lib/modules/$version" module
     for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii \
-        dm-mod dm-delay; do
+        dm-mod dm-delay $disk_modules; do
         local path
         path=$(grep -E "/${module//-/[-_]}\.ko:" "$modules/modules.dep" | cut -d: -f1)
         for path in $path $(grep "^$path:" "$modules/modules.dep" | cut -d: -f2); do
@@ -130,18 +152,19 @@ make_initramfs() {
     tar -xzf "$package" -C "$program"
     local library needed
     needed=$(libraries "$sysroot" "$program/recorder/recorder")
-    for library in lib/ld-linux.so.3 $needed; do
+    for library in $loader $needed; do
         mkdir -p "$stage/$(dirname "$library")"
         cp -L "$sysroot/$library" "$stage/$library"
     done
     rm -rf "$program"
     cp "$package" "$stage/board/recorder.tar.gz"
-    cp "$tools/boardtool" "$tools/oss-probe" "$stage/board/"
+    cp "$tools/boardtool" "$stage/board/"
+    [ "$kernel_arch" = amd64 ] || cp "$tools/oss-probe" "$stage/board/"
     cp /usr/share/fonts/truetype/nanum/NanumGothicBold.ttf "$stage/board/HYUni_ZEM_B.ttf"
     cp "$RECORDER_TOP/tests/board/init.sh" "$stage/init"
     chmod +x "$stage/init"
     (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
-    [ -f "$kernel/boot/kallsyms-$version" ] || keep_symbols "$out"
+    [ "$kernel_arch" = amd64 ] || [ -f "$kernel/boot/kallsyms-$version" ] || keep_symbols "$out"
 }
 
 run_case() {
@@ -156,23 +179,35 @@ run_case() {
         esac
     done
     local kernel version
-    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" armel board)
+    kernel=$("$RECORDER_TOP/scripts/sysroot.sh" $kernel_arch board)
     version=$(basename "$(ls -d "$kernel"/lib/modules/*)")
     mkdir -p "$out"
     rm -rf "$out/card" "$out/card.img"
     truncate -s 128M "$out/card.img"
     mkfs.vfat -F 32 -n HANDHELD "$out/card.img" >/dev/null
-    local drive="file=$out/card.img,if=sd,format=raw"
     # The power domain driver faults on the emulated board; the handheld's
-    # clock is set from the PC's. The board's own clock counts instructions
-    # (see the README): on the PC's clock, a board held up by a busy PC can
-    # set its timer's alarm in the past and sleep for 71 minutes.
+    # clock is set from the PC's.
     local append="console=ttyAMA0 quiet panic=-1 initcall_blacklist=bcm2835_power_driver_init"
-    append="$append board.case=$case_name board.clock=$(date +%s) board.bound=120"
+    local machine=(qemu-system-arm -M raspi0 -kernel "$kernel/boot/vmlinuz-$version"
+        -dtb "$kernel/usr/lib/linux-image-$version/bcm2835-rpi-zero.dtb"
+        -drive "file=$out/card.img,if=sd,format=raw")
+    local map="$kernel/boot/kallsyms-$version"
+    if [ "$kernel_arch" = amd64 ]; then
+        append="console=ttyS0 quiet panic=-1"
+        machine=(qemu-system-x86_64 -m 512 -kernel "$kernel/boot/vmlinuz-$version"
+            -drive "file=$out/card.img,if=virtio,format=raw")
+        map="$kernel/boot/System.map-$version"
+    fi
+    # The machine's own clock counts instructions, 250 million a second on
+    # both machines, so that their figures compare (see the README): on the
+    # PC's clock, a board held up by a busy PC can set its timer's alarm in
+    # the past and sleep for 71 minutes.
+    machine+=(-icount shift=2,sleep=on)
+    append="$append board.case=$case_name board.clock=$(date +%s) board.bound=120 board.card=$card"
     [ -n "$cut" ] && append="$append board.cut=$cut"
     [ -n "$slow" ] && append="$append board.slow=$slow"
     local bound=${RECORDER_BOARD_BOUND:-300} status=0
-    local monitor="$out/monitor.sock" map="$kernel/boot/kallsyms-$version"
+    local monitor="$out/monitor.sock"
     : >"$out/console.log"
     rm -f "$out/bound" "$monitor"
     # The console is read as it comes, so that a power cut is the moment the
@@ -181,11 +216,8 @@ run_case() {
     # the emulator's monitor (where its processor is, by kernel symbol, for
     # a board whose kernel froze) and killed.
     {
-        qemu-system-arm -M raspi0 -nographic -no-reboot \
-            -kernel "$kernel/boot/vmlinuz-$version" \
-            -dtb "$kernel/usr/lib/linux-image-$version/bcm2835-rpi-zero.dtb" \
-            -initrd "$initramfs" -append "$append" -drive "$drive" \
-            -icount shift=2,sleep=on -monitor "unix:$monitor,server,nowait" </dev/null 2>&1 &
+        "${machine[@]}" -nographic -no-reboot -initrd "$initramfs" -append "$append" \
+            -monitor "unix:$monitor,server,nowait" </dev/null 2>&1 &
         echo "$!" >"$out/qemu.pid"
         wait "$!" || echo "board.sh: the emulator ended with $?"
     } | {

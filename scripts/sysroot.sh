@@ -2,13 +2,14 @@
 # Makes the sysroot of a handheld architecture from Debian 12's packages and
 # prints its path:
 #   scripts/sysroot.sh armel|armhf|arm64 [pulse]
-#   scripts/sysroot.sh armel board
+#   scripts/sysroot.sh armel|amd64 board
 # With "pulse", a separate root to run programs in, not to build against:
 # only the libraries capture_bench loads and PulseAudio's OSS emulation,
 # which bench/pulse_capture.sh --arch preloads. It is kept beside the build
 # sysroot (ARCH-pulse), so the one every test run unpacks does not grow.
-# With "board" (armel only), the emulated board's kernel, its modules and
-# busybox, for scripts/board.sh (ARCH-board).
+# With "board", the emulated board's kernel, its modules and busybox, for
+# scripts/board.sh (ARCH-board): armel's rpi kernel for the board, amd64's
+# for the PC that bench/board_figures.sh --pc sets beside it.
 # The packages are unpacked, not installed: nothing of the target goes onto the
 # PC. The result is kept in ${RECORDER_SYSROOT_CACHE:-~/.cache/recorder-sysroots}/ARCH
 # and made again only when the package list below changes. A handheld with an
@@ -19,8 +20,8 @@ set -euo pipefail
 arch=${1:-}
 flavour=${2:-}
 case "$arch:$flavour" in
-armel: | armhf: | arm64: | armel:pulse | armhf:pulse | arm64:pulse | armel:board) ;;
-*) echo "usage: $0 armel|armhf|arm64 [pulse], or $0 armel board" >&2; exit 2 ;;
+armel: | armhf: | arm64: | armel:pulse | armhf:pulse | arm64:pulse | armel:board | amd64:board) ;;
+*) echo "usage: $0 armel|armhf|arm64 [pulse], or $0 armel|amd64 board" >&2; exit 2 ;;
 esac
 
 suite=bookworm
@@ -28,6 +29,7 @@ packages="libc6-dev,libstdc++6,libgcc-s1,libsdl1.2-dev,libsdl-image1.2-dev,libsd
 libinih-dev,libpng-dev,libgtest-dev"
 [ "$flavour" = pulse ] && packages="libc6,libstdc++6,libgcc-s1,libpulsedsp"
 [ "$flavour" = board ] && packages="linux-image-rpi,busybox-static"
+[ "$arch:$flavour" = amd64:board ] && packages="linux-image-amd64,busybox-static"
 cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/recorder-sysroots}
 sysroot="$cache/$arch${flavour:+-$flavour}"
 stamp="$suite $packages"

@@ -4,7 +4,8 @@
 # goes to the serial console, a line each, starting "board: ", and onto the
 # card, which the PC reads afterwards. The case and its settings come on the
 # kernel's command line: board.case=NAME board.clock=EPOCH board.bound=SECONDS
-# board.cut=MOMENT, board.slow=MS,HEAL.
+# board.card=DISK (mmcblk0 on the board, vda on a PC), board.cut=MOMENT,
+# board.slow=MS,HEAL.
 #
 # The program is started as the menu program starts it: from its folder, with
 # no argument. SDL is given its dummy video and sound drivers (the board has
@@ -26,10 +27,14 @@ case_name=$(arg case)
 bound=$(arg bound)
 cut=$(arg cut)
 slow=$(arg slow)
+disk=/dev/$(arg card)
 : "${bound:=120}"
 
+# Those the initramfs carries: the others are built into its kernel, or
+# are another machine's.
 for module in snd-aloop snd-pcm-oss snd-mixer-oss uinput evdev vfat nls_cp437 nls_ascii \
-    dm-mod dm-delay; do
+    dm-mod dm-delay virtio_blk virtio_pci; do
+    grep -q "/$module.ko:" "/lib/modules/$(uname -r)/modules.dep" || continue
     modprobe "$module" || say "modprobe $module failed"
 done
 # The board has no clock of its own.
@@ -38,9 +43,9 @@ date -s "@$(arg clock)" >/dev/null
 tool=/board/boardtool
 # A slow card is the card behind a disk that holds its writes back; the file
 # system is mounted on that disk.
-card=/dev/mmcblk0
+card=$disk
 if [ -n "$slow" ]; then
-    card=$("$tool" delay card /dev/mmcblk0 0 | sed -n 's/^delay .* on //p')
+    card=$("$tool" delay card "$disk" 0 | sed -n 's/^delay .* on //p')
 fi
 
 mkdir -p /mnt/sd /mnt/ubifs/usr/orvo /usr/orvo
@@ -181,17 +186,17 @@ case_slowcard() {
     start_hands
     start_program
     await "Langage = "
-    "$tool" delay card /dev/mmcblk0 "$ms" | sed 's/^/board: /'
+    "$tool" delay card "$disk" "$ms" | sed 's/^/board: /'
     press 2
     await "(Record) RecordStart"
     say "recording at $(uptime_now)"
     if [ "$heal" = failed ]; then
         await "(Record) Write abort..."
-        "$tool" delay card /dev/mmcblk0 0 | sed 's/^/board: /'
+        "$tool" delay card "$disk" 0 | sed 's/^/board: /'
         await "(Record) The card was too slow: "
     else
         sleep "$heal"
-        "$tool" delay card /dev/mmcblk0 0 | sed 's/^/board: /'
+        "$tool" delay card "$disk" 0 | sed 's/^/board: /'
         sleep 3
         say "stopped at $(uptime_now)"
         press 2
