@@ -33,7 +33,7 @@ int Playback::OpenWav(const char* path, WavFormat* format)
         return -10;
     // Not blocking, and only a regular file: a FIFO or a device node on the
     // card would otherwise hold the player until someone wrote to it.
-    const int fd = sys::open(path, O_RDONLY | O_NONBLOCK);
+    const int fd = sys::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -11;
     struct stat st;

@@ -40,7 +40,7 @@ Recording::~Recording()
 
 int Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait)
 {
-    const int fd = sys::open(files.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = sys::open(files.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
         return -1;

@@ -195,7 +195,7 @@ void RecordWriter::SyncFolder(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dir = sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int dir = sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         sys::fdatasync(dir);
         sys::close(dir);
@@ -269,7 +269,8 @@ bool RecordWriter::ContinueInNextFile()
     EndFile(files_.limit);
     const std::string path = files_.next ? files_.next() : std::string();
     // Never over a file of the user's: the name was free a moment ago.
-    fd_ = path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    fd_ =
+        path.empty() ? -1 : sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         LogMessage("wavrecord.cpp", __LINE__, "Can't go on in a new WAV file(%s).\n", path.c_str());
         std::lock_guard<std::mutex> hold(lock_);

@@ -45,7 +45,7 @@ int SoundDevice::soundcard_open(int flags)
     // Checked for recording too, although the DSP is then opened read-only.
     if (sys::access("/dev/dsp", W_OK) != 0)
         return -7;
-    dsp_fd_ = sys::open("/dev/dsp", flags);
+    dsp_fd_ = sys::open("/dev/dsp", flags | O_CLOEXEC);
     if (dsp_fd_ < 0) {
         dsp_fd_ = -1;
         return -5;
@@ -53,7 +53,7 @@ int SoundDevice::soundcard_open(int flags)
     // Without the mixer the DSP is of no use, and nobody else would close it.
     const int code = sys::access("/dev/mixer", W_OK) != 0 ? -8 : 0;
     if (code == 0)
-        mixer_fd_ = sys::open("/dev/mixer", O_RDWR | O_NONBLOCK);
+        mixer_fd_ = sys::open("/dev/mixer", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (code != 0 || mixer_fd_ < 0) {
         mixer_fd_ = -1;
         sys::close(dsp_fd_);

@@ -61,6 +61,15 @@ if [ "${1:-}" = "--inside" ]; then
         mount --bind "$root$point" "$point" || fail "cannot bind $root$point over $point"
     done
     cd "$RECORDER_TOP"
+    # Nothing of this script's but 0, 1 and 2, as the menu program starts it:
+    # what the program hands on to the menu program is then its own.
+    script=$(readlink -f "$0")
+    for fd in /proc/$$/fd/*; do
+        fd=${fd##*/}
+        if [ "$fd" -gt 2 ] && [ "$(readlink "/proc/$$/fd/$fd")" != "$script" ]; then
+            eval "exec $fd>&-"
+        fi
+    done
     # Line by line, so that the driver sees each line as it is written
     # (stdbuf adds its own library to the preloaded ones).
     exec env LD_PRELOAD="$preload" stdbuf -oL "$program"

@@ -648,6 +648,10 @@ int OpenDsp(Card& card, int flags)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return -1;
     const int near = pair[0];
+    // The program's end is close-on-exec only when it asked; the card's own
+    // end always is.
+    if (!(flags & O_CLOEXEC))
+        ::fcntl(near, F_SETFD, 0);
     const bool capture = access == O_RDONLY;
     if (flags & O_NONBLOCK)
         ::fcntl(near, F_SETFL, ::fcntl(near, F_GETFL) | O_NONBLOCK);
@@ -745,7 +749,7 @@ int Open(Node node, int flags)
     }
     if (node == Node::kDsp)
         return OpenDsp(card, flags);
-    const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int fd = ::open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
     if (fd >= 0)
         card.mixers.insert(fd);
     return fd;

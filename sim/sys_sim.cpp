@@ -190,7 +190,9 @@ int open(const char* path, int flags, mode_t mode)
             errno = ENOENT;
             return -1;
         }
-        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        // Close-on-exec only when asked, as the kernel's: a descriptor the
+        // recorder forgets must reach the menu program here too.
+        const int fd = ::open("/dev/null", O_RDONLY | (flags & O_CLOEXEC));
         if (fd >= 0)
             Table().Add(fd, Kind::kGpio);
         return fd;
@@ -208,13 +210,13 @@ int open(const char* path, int flags, mode_t mode)
     if (!MapForCall(path, WantsWrite(flags), &host, !(flags & O_NOFOLLOW)))
         return -1;
     if (!Machine().OnCard(host))
-        return ::open(host.c_str(), flags | O_CLOEXEC, mode);
+        return ::open(host.c_str(), flags, mode);
     int fd;
     {
         const sim::sdcard::ChangeGuard change;
         if (flags & (O_CREAT | O_TRUNC))
             sim::sdcard::BeforeChange(host);
-        fd = ::open(host.c_str(), flags | O_CLOEXEC, mode);
+        fd = ::open(host.c_str(), flags, mode);
         if (fd >= 0) {
             Table().Add(fd, Kind::kCardFile);
             sim::sdcard::Opened(fd, host);

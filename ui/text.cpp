@@ -4,7 +4,10 @@
 #include "ui/text.h"
 
 #include <SDL_ttf.h>
+#include <fcntl.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "app/logmessage.h"
@@ -62,14 +65,37 @@ void EucKrToUcs2(const char* text, Uint16* out)
     }
 }
 
+namespace {
+
+// SDL_ttf reads the font's file for as long as the font lives, so the file
+// is opened here, close-on-exec, for the menu program not to inherit it.
+TTF_Font* OpenFont(const char* path, int point_size)
+{
+    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC);
+    FILE* const file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (!file) {
+        SDL_SetError("%s", std::strerror(errno));
+        if (fd >= 0)
+            sys::close(fd);
+        return nullptr;
+    }
+    SDL_RWops* const source = SDL_RWFromFP(file, 1);
+    if (!source) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return TTF_OpenFontRW(source, 1, point_size);
+}
+
+}  // namespace
+
 int CRecorderView::LoadFont(const char* path, int point_size)
 {
     if (font) {
         TTF_CloseFont(font);
         font = nullptr;
     }
-    // The font is a handheld file that SDL_ttf opens itself.
-    font = path ? TTF_OpenFont(sys::resolve(path).c_str(), point_size) : nullptr;
+    font = path ? OpenFont(path, point_size) : nullptr;
     if (font)
         return 1;
     LogMessage("recorderview.cpp", __LINE__, "Unable to load font: %s(%s)\n",

@@ -56,7 +56,7 @@ int CRecorderView::Initialize()
 {
     LogMessage(kUnit, __LINE__, "CRecorderView::Initialize()\n");
     if (gpio_fd == -1) {
-        gpio_fd = sys::open(gpio::kDevice, O_RDONLY);
+        gpio_fd = sys::open(gpio::kDevice, O_RDONLY | O_CLOEXEC);
         if (gpio_fd < 0) {
             gpio_fd = -1;
             LogMessage(kUnit, __LINE__, "GPIO_DEV open failed.\n");

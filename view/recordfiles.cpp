@@ -31,7 +31,7 @@ unsigned TypeOf(const char* path)
 // regular file of the probe's name is one a power cut left behind.
 int OpenProbe()
 {
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = sys::open(kWriteProbe, flags, 0644);
     if (fd < 0 && errno == EEXIST && TypeOf(kWriteProbe) == kTypeRegular &&
         sys::unlink(kWriteProbe) == 0)

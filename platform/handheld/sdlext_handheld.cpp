@@ -18,7 +18,7 @@ namespace {
 std::string Attribute(const std::string& folder, const char* name)
 {
     char line[64] = "";
-    FILE* file = std::fopen((folder + "/" + name).c_str(), "r");
+    FILE* file = std::fopen((folder + "/" + name).c_str(), "re");
     if (!file)
         return {};
     if (!std::fgets(line, sizeof line, file))

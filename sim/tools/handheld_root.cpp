@@ -57,11 +57,25 @@ bool CopyFile(const std::string& from, const std::string& to)
 const char kMenuProgram[] =
     "#!/bin/sh\n"
     "# The handheld's menu program, as far as the recorder can tell: it notes\n"
-    "# the folder it was started in and its arguments.\n"
+    "# the folder it was started in, its arguments and every descriptor it\n"
+    "# inherited beyond 0, 1 and 2 (the shell's own copy of this script aside),\n"
+    "# listed by a process of its own so that the listing adds none.\n"
     "root=$(cd \"${HANDHELD_ROOT:-$(dirname \"$0\")/../..}\" && pwd -P)\n"
     "here=$(pwd -P)\n"
     "case \"$here\" in \"$root\"*) here=${here#\"$root\"} ;; esac\n"
-    "printf 'cwd=%s argc=%d args=%s\\n' \"${here:-/}\" \"$#\" \"$*\" >> \"$root/sim/menu.log\"\n"
+    "script=$(readlink -f \"$0\")\n"
+    "(exec ls -l \"/proc/$$/fd\" >\"$root/sim/menu.fds\")\n"
+    "inherited=$(awk -v script=\"$script\" -v root=\"$root\" '\n"
+    "    $(NF - 1) == \"->\" && $(NF - 2) > 2 && $NF != script {\n"
+    "        target = $NF\n"
+    "        if (index(target, root) == 1) target = substr(target, length(root) + 1)\n"
+    "        list = list (list == \"\" ? \"\" : \",\") $(NF - 2) \":\" target\n"
+    "    }\n"
+    "    END { print list == \"\" ? \"none\" : list }' \"$root/sim/menu.fds\")\n"
+    "rm -f \"$root/sim/menu.fds\"\n"
+    "printf 'cwd=%s argc=%d args=%s inherited=%s\\n' \"${here:-/}\" \"$#\" \"$*\" \"$inherited\" "
+    "\\\n"
+    "    >>\"$root/sim/menu.log\"\n"
     "exit 0\n";
 
 }  // namespace

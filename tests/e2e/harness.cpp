@@ -112,7 +112,7 @@ std::string CrashReport(const std::string& err)
 
 std::string MenuLine(const std::string& view)
 {
-    return "cwd=/usr/orvo argc=1 args=" + view;
+    return "cwd=/usr/orvo argc=1 args=" + view + " inherited=none";
 }
 
 std::string ReadFile(const std::string& path)
@@ -214,6 +214,9 @@ Run Handheld::Start(const std::string& scenario, double timeout_seconds,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    // Started with nothing of the test's: what the menu program inherits is
+    // the recorder's own.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     if (!working_dir_.empty())
         posix_spawn_file_actions_addchdir_np(&actions, working_dir_.c_str());
     posix_spawnattr_t attributes;
