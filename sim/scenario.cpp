@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "sim/calls.h"
+#include "sim/faults.h"
 #include "sim/frames.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
@@ -226,15 +227,50 @@ const std::map<std::string, CardState>& CardStates()
     return states;
 }
 
+// "<device> hang|fail at <call>" or "<device> stall <ms> at <call>": a fault
+// placed at the device's next such call. False when the line is not of
+// this form; then error is left alone.
+bool ParseFaultAt(faults::Device device, const Words& w, ScenarioCommand* c, std::string* error,
+                  bool* parsed)
+{
+    *parsed = false;
+    if (w.size() < 4 || w[w.size() - 2] != "at")
+        return false;
+    faults::Fault fault;
+    fault.device = device;
+    fault.call = w.back();
+    const bool stall =
+        w.size() == 5 && w[1] == "stall" && ToLong(w[2], &fault.stall_ms) && fault.stall_ms >= 0;
+    const bool other = w.size() == 4 && (w[1] == "hang" || w[1] == "fail");
+    const Words& calls = faults::Calls(device);
+    if ((!stall && !other) || !OneOf(fault.call, calls)) {
+        std::string names;
+        for (const std::string& call : calls)
+            names += (names.empty() ? "" : "|") + call;
+        *error = "expected: " + w[0] + " hang|fail at <call> or " + w[0] +
+                 " stall <ms> at <call>, the call one of " + names;
+        return true;
+    }
+    fault.action = stall            ? faults::Action::kStall
+                   : w[1] == "hang" ? faults::Action::kHang
+                                    : faults::Action::kFail;
+    c->act = [fault](Handheld&) { faults::Place(fault); };
+    *parsed = true;
+    return true;
+}
+
 Words CardModes()
 {
     Words modes = KeysOf(CardStates());
-    modes.insert(modes.end(), {"free", "stall"});
+    modes.insert(modes.end(), {"free", "stall", "hang", "fail"});
     return modes;
 }
 
 bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 {
+    bool parsed = false;
+    if (ParseFaultAt(faults::Device::kCard, w, c, error, &parsed))
+        return parsed;
     long bytes = 0;
     long stall = 0;
     long every = 0;
@@ -257,11 +293,18 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
     const auto& states = CardStates();
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
-        *error = "expected: card in|out|locked, card free <bytes> or card stall <ms> [every <ms>]";
+        *error =
+            "expected: card in|out|locked, card free <bytes>, card stall <ms> [every <ms>], "
+            "card hang|fail at <call> or card stall <ms> at <call>";
         return false;
     }
     const CardState state = found->second;
-    c->act = [state](Handheld& machine) { machine.SetCard(state); };
+    c->act = [state](Handheld& machine) {
+        machine.SetCard(state);
+        // A card put back lets go of the calls hung in it.
+        if (state == CardState::kIn)
+            faults::Heal(faults::Device::kCard);
+    };
     return true;
 }
 
@@ -362,6 +405,9 @@ const std::map<std::string, soundcard::NodeState>& SoundNodeStates()
 bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
 {
     const bool dsp = w[0] == "dsp";
+    bool parsed = false;
+    if (ParseFaultAt(dsp ? faults::Device::kDsp : faults::Device::kMixer, w, c, error, &parsed))
+        return parsed;
     if (dsp && w.size() == 2 && (w[1] == "fail" || w[1] == "hang")) {
         if (w[1] == "fail")
             c->act = [](Handheld&) { soundcard::FailOpenDsp(); };
@@ -373,24 +419,28 @@ bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
     auto found = w.size() == 2 ? states.find(w[1]) : states.end();
     if (found == states.end()) {
         *error = "expected: " + w[0] +
-                 (dsp ? " ok|absent|readonly|busy|fail|hang" : " ok|absent|readonly|busy");
+                 (dsp ? " ok|absent|readonly|busy|fail|hang" : " ok|absent|readonly|busy") + ", " +
+                 w[0] + " hang|fail at <call> or " + w[0] + " stall <ms> at <call>";
         return false;
     }
     const auto node = dsp ? soundcard::Node::kDsp : soundcard::Node::kMixer;
     const soundcard::NodeState state = found->second;
     c->act = [node, state, dsp](Handheld&) {
         soundcard::SetNodeState(node, state);
-        if (dsp && state == soundcard::NodeState::kOk)
+        if (state != soundcard::NodeState::kOk)
+            return;
+        // A device made well lets go of the calls hung in it.
+        if (dsp)
             soundcard::HangOpenDsp(false);
+        faults::Heal(dsp ? faults::Device::kDsp : faults::Device::kMixer);
     };
     return true;
 }
 
-Words DspModes()
+Words SoundNodeModes()
 {
     Words modes = KeysOf(SoundNodeStates());
-    modes.push_back("fail");
-    modes.push_back("hang");
+    modes.insert(modes.end(), {"fail", "hang", "stall"});
     return modes;
 }
 
@@ -468,8 +518,8 @@ const std::map<std::string, Command>& Commands()
         {"shot", {ParseShot, {}}},
         {"calls", {ParseCalls, {}}},
         {"quit", {ParseQuit, {}}},
-        {"dsp", {ParseSoundNode, DspModes()}},
-        {"mixer", {ParseSoundNode, KeysOf(SoundNodeStates())}},
+        {"dsp", {ParseSoundNode, SoundNodeModes()}},
+        {"mixer", {ParseSoundNode, SoundNodeModes()}},
         {"blksize", {ParseBlkSize, {}}},
         // The sources the microphone knows by name; any other word is a WAV file.
         {"mic", {ParseMic, {"tone", "counter"}}},

@@ -18,6 +18,7 @@
 #include "platform/gpio.h"
 #include "platform/sys.h"
 #include "sim/calls.h"
+#include "sim/faults.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
@@ -84,6 +85,24 @@ bool FindCounted(int fd, Kind* kind)
         return false;
     sim::calls::Count(CountedAs(*kind));
     return true;
+}
+
+// The fault a scenario placed at this call on the descriptor's device, met
+// before the call acts: 0 to go on, -1 (errno set) to fail.
+int MeetFault(Kind kind, const char* call, unsigned long request = 0)
+{
+    using sim::faults::Device;
+    switch (kind) {
+    case Kind::kDsp:
+        return sim::faults::Meet(Device::kDsp, call, request);
+    case Kind::kMixer:
+        return sim::faults::Meet(Device::kMixer, call, request);
+    case Kind::kCardFile:
+        return sim::faults::Meet(Device::kCard, call);
+    case Kind::kGpio:
+        break;
+    }
+    return 0;
 }
 
 sim::Handheld& Machine()
@@ -200,6 +219,8 @@ int open(const char* path, int flags, mode_t mode)
     if (IsNode(path, "/dev/dsp") || IsNode(path, "/dev/mixer")) {
         Machine().RequireRoot();
         const bool dsp = IsNode(path, "/dev/dsp");
+        if (MeetFault(dsp ? Kind::kDsp : Kind::kMixer, "open") != 0)
+            return -1;
         const auto node = dsp ? sim::soundcard::Node::kDsp : sim::soundcard::Node::kMixer;
         const int fd = sim::soundcard::Open(node, flags);
         if (fd >= 0)
@@ -211,6 +232,8 @@ int open(const char* path, int flags, mode_t mode)
         return -1;
     if (!Machine().OnCard(host))
         return ::open(host.c_str(), flags, mode);
+    if (MeetFault(Kind::kCardFile, "open") != 0)
+        return -1;
     int fd;
     {
         const sim::sdcard::ChangeGuard change;
@@ -231,6 +254,13 @@ int close(int fd)
 {
     Kind kind;
     if (Table().Find(fd, &kind)) {
+        // A failed close has let go of the descriptor all the same.
+        if (MeetFault(kind, "close") != 0) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
         Table().Remove(fd);
         if (kind == Kind::kDsp)
             return sim::soundcard::Close(sim::soundcard::Node::kDsp, fd);
@@ -246,6 +276,8 @@ ssize_t read(int fd, void* buf, size_t count)
 {
     Kind kind;
     const bool ours = FindCounted(fd, &kind);
+    if (ours && MeetFault(kind, "read") != 0)
+        return -1;
     if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fd) != 0)
         return -1;
     if (ours && kind == Kind::kCardFile && Machine().Card() == sim::CardState::kOut) {
@@ -262,6 +294,8 @@ ssize_t write(int fd, const void* buf, size_t count)
 {
     Kind kind;
     const bool ours = FindCounted(fd, &kind);
+    if (ours && MeetFault(kind, "write") != 0)
+        return -1;
     if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fd) != 0)
         return -1;
     if (ours && kind == Kind::kCardFile)
@@ -274,8 +308,10 @@ ssize_t write(int fd, const void* buf, size_t count)
 off_t lseek(int fd, off_t offset, int whence)
 {
     Kind kind;
-    if (FindCounted(fd, &kind) && kind == Kind::kCardFile &&
-        Machine().Card() == sim::CardState::kOut) {
+    const bool ours = FindCounted(fd, &kind);
+    if (ours && MeetFault(kind, "lseek") != 0)
+        return -1;
+    if (ours && kind == Kind::kCardFile && Machine().Card() == sim::CardState::kOut) {
         errno = EIO;
         return -1;
     }
@@ -287,6 +323,8 @@ int ioctl(int fd, unsigned long request, void* arg)
     Kind kind;
     if (!FindCounted(fd, &kind))
         return ::ioctl(fd, request, arg);
+    if (MeetFault(kind, "ioctl", request) != 0)
+        return -1;
     switch (kind) {
     case Kind::kGpio:
         if (!arg) {
@@ -324,6 +362,8 @@ int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms)
         Kind kind;
         const bool ours = counted ? Table().Find(fds[i].fd, &kind) : FindCounted(fds[i].fd, &kind);
         counted = counted || ours;
+        if (ours && MeetFault(kind, "poll") != 0)
+            return -1;
         if (ours && kind == Kind::kDsp && sim::soundcard::Gate(fds[i].fd) != 0)
             failed = i;
     }
@@ -366,13 +406,15 @@ int fstat(int fd, struct stat* st)
 }
 
 // Makes or removes an entry of a folder; on the card, the card keeps track.
-int ChangeEntry(const char* path, const std::function<int(const char*)>& change)
+int ChangeEntry(const char* path, const char* call, const std::function<int(const char*)>& change)
 {
     std::string host;
     if (!MapForCall(path, true, &host, false))
         return -1;
     if (!Machine().OnCard(host))
         return change(host.c_str());
+    if (MeetFault(Kind::kCardFile, call) != 0)
+        return -1;
     sim::sdcard::WaitOutStall();
     const sim::sdcard::ChangeGuard guard;
     sim::sdcard::BeforeEntryChange(host);
@@ -381,16 +423,18 @@ int ChangeEntry(const char* path, const std::function<int(const char*)>& change)
 
 int mkdir(const char* path, mode_t mode)
 {
-    return ChangeEntry(path, [mode](const char* host) { return ::mkdir(host, mode); });
+    return ChangeEntry(path, "mkdir", [mode](const char* host) { return ::mkdir(host, mode); });
 }
 
 int unlink(const char* path)
 {
-    return ChangeEntry(path, [](const char* host) { return ::unlink(host); });
+    return ChangeEntry(path, "unlink", [](const char* host) { return ::unlink(host); });
 }
 
 void sync()
 {
+    // A sync cannot fail; a failure placed at it is met as nothing.
+    MeetFault(Kind::kCardFile, "sync");
     sim::sdcard::WaitOutStall();
     {
         const sim::sdcard::ChangeGuard change;
@@ -408,7 +452,7 @@ int ftruncate(int fd, off_t length)
     Kind kind;
     if (!FindCounted(fd, &kind) || kind != Kind::kCardFile)
         return ::ftruncate(fd, length);
-    if (!CardAnswers())
+    if (MeetFault(kind, "ftruncate") != 0 || !CardAnswers())
         return -1;
     const sim::sdcard::ChangeGuard change;
     sim::sdcard::BeforeWrite(fd);
@@ -420,7 +464,7 @@ int fdatasync(int fd)
     Kind kind;
     if (!FindCounted(fd, &kind) || kind != Kind::kCardFile)
         return ::fdatasync(fd);
-    if (!CardAnswers())
+    if (MeetFault(kind, "fdatasync") != 0 || !CardAnswers())
         return -1;
     const sim::sdcard::ChangeGuard change;
     const int rc = ::fdatasync(fd);

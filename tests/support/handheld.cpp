@@ -1,5 +1,6 @@
 #include "tests/support/handheld.h"
 
+#include "sim/faults.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
@@ -25,6 +26,9 @@ void ResetHandheld(const std::string& mic)
     card::SetPlaybackHung(false);
     card::SetAbilities(card::Abilities{});
     card::SetMic(mic);
+    for (auto device :
+         {sim::faults::Device::kDsp, sim::faults::Device::kMixer, sim::faults::Device::kCard})
+        sim::faults::Heal(device);
 }
 
 bool CardFilesClosed(std::chrono::milliseconds bound)

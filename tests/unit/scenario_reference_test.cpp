@@ -78,6 +78,7 @@ void Expand(const std::vector<std::string>& tokens, size_t at, const std::string
         {"<y>", "200"},         {"<bytes>", "4096"},
         {"<level>", "4"},       {"<YYYY-MM-DD HH:MM:SS>", "2026-12-07 10:15:00"},
         {"<file>", "idle.png"}, {"<wav file>", "voice.wav"},
+        {"<call>", "open"},
     };
     if (at == tokens.size()) {
         out->push_back(line);

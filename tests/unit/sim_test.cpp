@@ -4,23 +4,32 @@
 #include <SDL.h>
 #include <SDL_image.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/oss.h"
 #include "platform/screen.h"
 #include "platform/sys.h"
+#include "sim/faults.h"
 #include "sim/frames.h"
 #include "sim/handheld.h"
 #include "sim/scenario.h"
 #include "sim/sdcard.h"
+#include "tests/support/handheld.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -240,6 +249,110 @@ TEST_F(SimCard, AFullCardTakesWhatFitsThenRefuses)
     ASSERT_EQ(sys::lseek(fd, 0, SEEK_SET), 0);
     EXPECT_EQ(sys::write(fd, block.data(), 44), 44);
     sys::close(fd);
+}
+
+// The scenario's line acted at once.
+void Act(const std::string& command)
+{
+    std::vector<sim::ScenarioCommand> commands;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("0 " + command, &commands, &error)) << command << ": " << error;
+    commands[0].act(Machine());
+}
+
+class SimFaults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        support::ResetHandheld();
+        dsp_ = sys::open("/dev/dsp", O_RDONLY | O_NONBLOCK);
+        mixer_ = sys::open("/dev/mixer", O_RDWR);
+        file_ = sys::open("/mnt/sd/probe.bin", O_RDWR | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(dsp_, 0);
+        ASSERT_GE(mixer_, 0);
+        ASSERT_GE(file_, 0);
+    }
+    void TearDown() override
+    {
+        support::ResetHandheld();
+        for (int fd : {dsp_, mixer_, file_})
+            sys::close(fd);
+        sys::unlink("/mnt/sd/probe.bin");
+    }
+    int dsp_ = -1, mixer_ = -1, file_ = -1;
+};
+
+// A fault placed at a call is met by that call only, once, whichever
+// thread makes it; a hang holds the call until the device is made well.
+TEST_F(SimFaults, EachIsMetByItsCallOnlyOnceAndAHangUntilTheDeviceIsWell)
+{
+    using sim::faults::Device;
+    int speed = 22050, level = 0x5050;
+    char byte = 0;
+    struct pollfd p = {dsp_, POLLIN, 0};
+    const std::map<std::string, std::function<int()>> calls = {
+        {"dsp open",
+         [&] {
+             sys::close(dsp_);
+             dsp_ = sys::open("/dev/dsp", O_RDONLY | O_NONBLOCK);
+             return dsp_ < 0 ? -1 : 0;
+         }},
+        {"dsp SPEED", [&] { return sys::ioctl(dsp_, oss::kDspSpeed, &speed); }},
+        {"dsp SYNC", [&] { return sys::ioctl(dsp_, oss::kDspSync, nullptr); }},
+        {"dsp poll", [&] { return sys::poll(&p, 1, 0); }},
+        {"mixer WRITE_MIC", [&] { return sys::ioctl(mixer_, oss::kMixerWriteMic, &level); }},
+        {"mixer ioctl", [&] { return sys::ioctl(mixer_, oss::kMixerWriteIGain, &level); }},
+        {"card write", [&] { return static_cast<int>(sys::write(file_, "abcd", 4)); }},
+        {"card read", [&] { return static_cast<int>(sys::read(file_, &byte, 1)); }},
+        {"card fdatasync", [&] { return sys::fdatasync(file_); }},
+        {"card mkdir",
+         [] {
+             const int made = sys::mkdir("/mnt/sd/probe.dir", 0755);
+             if (made == 0)
+                 ::rmdir(sys::resolve("/mnt/sd/probe.dir").c_str());
+             return made;
+         }},
+    };
+    struct Case {
+        const char* placed;  // "<device> <call>"
+        const char* met_by;  // a call of the table
+        const char* not_met_by;
+        const char* heal;
+    };
+    const Case cases[] = {
+        {"dsp open", "dsp open", "dsp SPEED", "dsp ok"},
+        {"dsp SYNC", "dsp SYNC", "dsp SPEED", "dsp ok"},
+        {"dsp ioctl", "dsp SPEED", "dsp poll", "dsp ok"},
+        {"dsp poll", "dsp poll", "dsp SYNC", "dsp ok"},
+        {"mixer WRITE_MIC", "mixer WRITE_MIC", "mixer ioctl", "mixer ok"},
+        {"card write", "card write", "card fdatasync", "card in"},
+        {"card fdatasync", "card fdatasync", "card write", "card in"},
+        {"card mkdir", "card mkdir", "card read", "card in"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.placed);
+        const std::string device = std::string(c.placed).substr(0, std::string(c.placed).find(' '));
+        const std::string call = std::string(c.placed).substr(device.size() + 1);
+        const Device which = device == "dsp"     ? Device::kDsp
+                             : device == "mixer" ? Device::kMixer
+                                                 : Device::kCard;
+        // A failure: not met by another call, met by its own, then spent.
+        Act(device + " fail at " + call);
+        EXPECT_NE(calls.at(c.not_met_by)(), -1);
+        errno = 0;
+        EXPECT_EQ(calls.at(c.met_by)(), -1);
+        EXPECT_EQ(errno, EIO);
+        EXPECT_NE(calls.at(c.met_by)(), -1);
+        // A hang, in a thread of its own, until the device is well.
+        Act(device + " hang at " + call);
+        int result = -2;
+        std::thread caller([&] { result = calls.at(c.met_by)(); });
+        EXPECT_TRUE(support::Eventually([&] { return sim::faults::Hung(which) == 1; }));
+        Act(c.heal);
+        caller.join();
+        EXPECT_NE(result, -1);
+        EXPECT_EQ(sim::faults::Hung(which), 0);
+    }
 }
 
 TEST(SimClock, ScenarioClockMovesTheHandheldsTime)

@@ -1,0 +1,194 @@
+#include "sim/faults.h"
+
+#include <errno.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/oss.h"
+#include "sim/handheld.h"
+
+namespace sim {
+namespace faults {
+namespace {
+
+struct Request {
+    const char* name;
+    unsigned long number;
+};
+
+constexpr Request kDspRequests[] = {
+    {"RESET", oss::kDspReset},
+    {"SYNC", oss::kDspSync},
+    {"SPEED", oss::kDspSpeed},
+    {"STEREO", oss::kDspStereo},
+    {"GETBLKSIZE", oss::kDspGetBlkSize},
+    {"SETFMT", oss::kDspSetFmt},
+    {"SETFRAGMENT", oss::kDspSetFragment},
+    {"GETODELAY", oss::kDspGetODelay},
+};
+constexpr Request kMixerRequests[] = {
+    {"WRITE_MIC", oss::kMixerWriteMic},
+    {"WRITE_ALTPCM", oss::kMixerWriteAltPcm},
+    {"WRITE_IGAIN", oss::kMixerWriteIGain},
+};
+
+const char* RequestName(Device device, unsigned long number)
+{
+    for (const Request& r : kDspRequests)
+        if (device == Device::kDsp && r.number == number)
+            return r.name;
+    for (const Request& r : kMixerRequests)
+        if (device == Device::kMixer && r.number == number)
+            return r.name;
+    return "";
+}
+
+const char* ActionName(Action action)
+{
+    switch (action) {
+    case Action::kHang:
+        return "hangs";
+    case Action::kFail:
+        return "fails";
+    case Action::kStall:
+        break;
+    }
+    return "stalls";
+}
+
+class Table {
+public:
+    void Place(const Fault& fault)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        armed_.erase(std::remove_if(armed_.begin(), armed_.end(),
+                                    [&](const Fault& f) {
+                                        return f.device == fault.device && f.call == fault.call;
+                                    }),
+                     armed_.end());
+        armed_.push_back(fault);
+    }
+
+    void Heal(Device device)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        armed_.erase(std::remove_if(armed_.begin(), armed_.end(),
+                                    [&](const Fault& f) { return f.device == device; }),
+                     armed_.end());
+        ++healed_[static_cast<int>(device)];
+        healing_.notify_all();
+    }
+
+    int Meet(Device device, const char* call, unsigned long request)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (armed_.empty())
+            return 0;
+        const std::string name = request ? RequestName(device, request) : "";
+        const auto found = std::find_if(armed_.begin(), armed_.end(), [&](const Fault& f) {
+            return f.device == device && (f.call == call || (!name.empty() && f.call == name));
+        });
+        if (found == armed_.end())
+            return 0;
+        const Fault fault = *found;
+        armed_.erase(found);
+        TraceLine("fault: %s %s at %s", NameOf(device), ActionName(fault.action),
+                  fault.call.c_str());
+        const int generation = healed_[static_cast<int>(device)];
+        const auto healed = [&] { return healed_[static_cast<int>(device)] != generation; };
+        switch (fault.action) {
+        case Action::kFail:
+            errno = EIO;
+            return -1;
+        case Action::kHang:
+            ++hung_[static_cast<int>(device)];
+            healing_.wait(hold, healed);
+            --hung_[static_cast<int>(device)];
+            return 0;
+        case Action::kStall:
+            healing_.wait_for(hold, std::chrono::milliseconds(fault.stall_ms), healed);
+            return 0;
+        }
+        return 0;
+    }
+
+    int Hung(Device device)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return hung_[static_cast<int>(device)];
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable healing_;
+    std::vector<Fault> armed_;
+    int healed_[3] = {};
+    int hung_[3] = {};
+};
+
+// Never destroyed: a call hung in it may outlive every static of the
+// process, as a thread left in a hung device does.
+Table& TheTable()
+{
+    static Table* const table = new Table;
+    return *table;
+}
+
+}  // namespace
+
+const char* NameOf(Device device)
+{
+    switch (device) {
+    case Device::kDsp:
+        return "dsp";
+    case Device::kMixer:
+        return "mixer";
+    case Device::kCard:
+        break;
+    }
+    return "card";
+}
+
+const std::vector<std::string>& Calls(Device device)
+{
+    static const std::vector<std::string>* const calls = [] {
+        auto* all = new std::vector<std::string>[3];
+        const std::vector<std::string> common = {"open", "close", "read", "write", "poll", "ioctl"};
+        all[0] = common;
+        for (const Request& r : kDspRequests)
+            all[0].push_back(r.name);
+        all[1] = {"open", "close", "ioctl"};
+        for (const Request& r : kMixerRequests)
+            all[1].push_back(r.name);
+        all[2] = {"open",      "close",     "read",   "write", "lseek",
+                  "fdatasync", "ftruncate", "unlink", "mkdir", "sync"};
+        return all;
+    }();
+    return calls[static_cast<int>(device)];
+}
+
+void Place(const Fault& fault)
+{
+    TheTable().Place(fault);
+}
+
+void Heal(Device device)
+{
+    TheTable().Heal(device);
+}
+
+int Hung(Device device)
+{
+    return TheTable().Hung(device);
+}
+
+int Meet(Device device, const char* call, unsigned long request)
+{
+    return TheTable().Meet(device, call, request);
+}
+
+}  // namespace faults
+}  // namespace sim
