@@ -32,6 +32,19 @@ void LogCode(int code)
         LogMessage("wavrecord.cpp", __LINE__, "%s", text);
 }
 
+// Opens the recording at its sound and sets the device to its format.
+int OpenAtSound(SoundDevice& device, const char* path, WavFormat* format)
+{
+    const int fd = Playback::OpenWav(path, format);
+    if (fd < 0)
+        return fd;
+    sys::lseek(fd, format->data_offset, SEEK_SET);
+    device.dsp_set_stereo(format->channels > 1 ? 1 : 0);
+    device.dsp_set_format(format->bits);
+    device.dsp_set_speed(static_cast<int>(format->sample_rate));
+    return fd;
+}
+
 }  // namespace
 
 CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(*wake_) {}
@@ -63,15 +76,11 @@ int CWavRecord::wav_parse(const char* path)
 int CWavRecord::ParseWav(const char* path)
 {
     WavFormat format;
-    const int fd = Playback::OpenWav(path, &format);
+    const int fd = OpenAtSound(device_, path, &format);
     if (fd < 0)
         return fd;
     data_offset = format.data_offset;
-    sys::lseek(fd, data_offset, SEEK_SET);
-    device_.dsp_set_stereo(format.channels > 1 ? 1 : 0);
-    device_.dsp_set_format(format.bits);
     play_bits_ = format.bits;
-    device_.dsp_set_speed(static_cast<int>(format.sample_rate));
     byte_count = 0;
     return fd;
 }
@@ -82,13 +91,6 @@ void CWavRecord::ReleaseBlock()
 {
     block_buf.reset();
     block_capacity_ = 0;
-}
-
-bool CWavRecord::AllocateBlock(int bytes)
-{
-    block_buf.reset(new (std::nothrow) char[static_cast<size_t>(bytes)]);
-    block_capacity_ = block_buf ? bytes : 0;
-    return block_buf != nullptr;
 }
 
 void CWavRecord::ReleaseAfterFailure()
@@ -120,7 +122,7 @@ int CWavRecord::FailRecordOpen(const char* message)
 int CWavRecord::record_open(const char* path)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    if (device_.dsp_fd() >= 0) {
+    if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
         LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", device_.dsp_fd());
         return -1;
     }
@@ -161,32 +163,53 @@ int CWavRecord::record_open(const char* path)
 
 int CWavRecord::play_open(const char* path)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (device_.dsp_fd() >= 0) {
-        LogMessage("wavrecord.cpp", __LINE__, "Player is running...\n");
-        return -1;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
+            LogMessage("wavrecord.cpp", __LINE__, "Player is running...\n");
+            return -1;
+        }
+        mode_ = Mode::kOpening;
     }
+    // The device's requests and the file's reads are made with the stream
+    // free: a device or a card that hangs in one holds up this worker
+    // alone, never a stop, a leave or the status tick, which find nothing
+    // to close until the playback is there.
+    SoundDevice device;
+    std::unique_ptr<char[]> block;
+    int capacity = 0;
+    WavFormat format;
+    int fd = -1;
     // Not blocking: the worker writes only what the device has room for,
     // so a stop never finds a block half way into the device.
-    const int opened = device_.soundcard_open(O_WRONLY | O_NONBLOCK);
+    const int opened = device.soundcard_open(O_WRONLY | O_NONBLOCK);
     if (opened < 0) {
         LogCode(opened);
-        return -2;
+    } else {
+        device.set_up_playback();
+        // Sized before the file sets the format, as the card answers now.
+        capacity = device.dsp_get_blksize();
+        block.reset(new (std::nothrow) char[static_cast<size_t>(capacity)]);
+        if (!block)
+            LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
+        else if ((fd = OpenAtSound(device, path, &format)) < 0)
+            LogCode(fd);
+        if (!block || fd < 0)
+            device.soundcard_close();
     }
-    device_.set_up_playback();
-    // Sized before the file sets the format, as the card answers now.
-    if (!AllocateBlock(BlockSize())) {
-        LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
-        ReleaseAfterFailure();
-        return -2;
-    }
-    const int fd = ParseWav(path);
+    std::lock_guard<std::mutex> hold(lock_);
     if (fd < 0) {
-        LogCode(fd);
-        ReleaseAfterFailure();
+        byte_count = 0;
+        mode_ = Mode::kIdle;
         return -2;
     }
+    device_ = std::move(device);
+    block_buf = std::move(block);
+    block_capacity_ = capacity;
     wav_fd = fd;
+    data_offset = format.data_offset;
+    play_bits_ = format.bits;
+    byte_count = 0;
     playback_.Begin(play_bits_);
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();

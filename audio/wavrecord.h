@@ -134,7 +134,9 @@ public:
     Fields fields() const;
 
 private:
-    enum class Mode { kIdle, kRecording, kPlaying };
+    // kOpening: a playback's devices and file are being opened, without the
+    // lock.
+    enum class Mode { kIdle, kOpening, kRecording, kPlaying };
     // Who closes: the count's line tells which kind of run it was, and the
     // destructor's close tells none.
     enum class Closer { kRecord, kPlay, kDestructor };
@@ -142,7 +144,6 @@ private:
     // The operations above, with the lock held.
     int ParseWav(const char* path);
     int BlockSize() { return device_.dsp_get_blksize(); }
-    bool AllocateBlock(int bytes);
     void ReleaseBlock();
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();

@@ -1,0 +1,75 @@
+// A device hung in one call of a run's start, on the real program: whatever
+// the call, and whichever thread makes it, the user can stop and leave, a
+// pulled card sends the recorder back to the menu, and the recorder hands
+// over with nothing of its own left open.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/checks.h"
+#include "tests/e2e/harness.h"
+
+namespace {
+
+using e2e::Handheld;
+using e2e::Scenario;
+
+struct HungCall {
+    const char* name;
+    bool playback;       // else a recording
+    const char* device;  // hung at its next `call`, placed just before the run starts
+    const char* call;
+    const char* then;  // what the user, or the card, does while it hangs
+    const char* view;  // the hand-over
+};
+
+// A recording of 1.5 s from 200 ms is made first for a playback, which
+// starts at 2500 ms; a recording starts at 2500 ms too. The run hangs from
+// its start; 600 ms later comes `then`, and the user presses stop and
+// leaves after it, for those that are still there.
+const HungCall kHungCalls[] = {
+    {"PlaybackInItsFormatRequest", true, "dsp", "SPEED", "key backspace", "--view-apps"},
+    {"PlaybackInItsFragmentAnswer", true, "dsp", "GETBLKSIZE", "key tab", "--view-apps"},
+    {"PlaybackInTheFilesRead", true, "card", "read", "key backspace", "--view-apps"},
+    {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", "card out",
+     "--view-main"},
+    {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", "key kp_plus",
+     "--view-main"},
+};
+
+class HungCallTest : public ::testing::TestWithParam<HungCall> {};
+
+void PrintTo(const HungCall& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+TEST_P(HungCallTest, TheUserCanStillStopAndLeave)
+{
+    const HungCall& c = GetParam();
+    Handheld handheld;
+    Scenario scenario;
+    if (c.playback)
+        scenario.Tap(200, "key down").Tap(1700, "key down");
+    const std::string device = c.device, call = c.call;
+    scenario.At(2400, device + " hang at " + call)
+        .Tap(2500, c.playback ? "key backspace" : "key down");
+    const std::string then = c.then;
+    if (then.rfind("key ", 0) == 0)
+        scenario.Tap(3100, then);
+    else
+        scenario.At(3100, then);
+    scenario.Tap(3800, "key tab").Tap(4500, "key tab").At(6000, "quit");
+    const e2e::Run run = handheld.Start(scenario.Text(), 60, {{"HANDHELD_MIC", "counter"}});
+    // The fault was met: the run did hang where it was placed.
+    EXPECT_EQ(run.Count("fault: " + device + " hangs at " + call), 1) << run.out;
+    ASSERT_TRUE(e2e::EndedWith(run, handheld, c.view)) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(HungCalls, HungCallTest, ::testing::ValuesIn(kHungCalls),
+                         [](const ::testing::TestParamInfo<HungCall>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
