@@ -185,23 +185,42 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
             result = Failed("sync", errno);
     }
     hold.lock();
-    active_ = false;
-    syncing_ = false;
-    done_.notify_all();
-    if (abandoned_) {
-        // The close gave up waiting for this transfer; what it could not
-        // release is released here.
-        abandoned_device_.dsp_reset();
-        abandoned_device_.release();
-        abandoned_buf_.reset();
-        abandoned_ = false;
+    if (!Landed())
         return Result::kClosed;
-    }
     // A close that waits for this transfer called it off.
     if (closes_waiting_ > 0)
         return Result::kClosed;
     // A stop drops what the device holds, which may cut the call short.
     return stop_asked_ && result == Result::kFailed ? Result::kDone : result;
+}
+
+bool Playback::Landed()
+{
+    active_ = false;
+    syncing_ = false;
+    done_.notify_all();
+    if (!abandoned_)
+        return true;
+    // The close gave up waiting for this transfer; what it could not
+    // release is released here.
+    abandoned_device_.dsp_reset();
+    abandoned_device_.release();
+    abandoned_buf_.reset();
+    abandoned_ = false;
+    return false;
+}
+
+int Playback::ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file_fd, char* buf,
+                        int capacity)
+{
+    active_ = true;
+    hold.unlock();
+    const int want = std::min(SoundDevice::BlockSizeOf(dsp_fd), capacity);
+    const ssize_t got = sys::read(file_fd, buf, static_cast<size_t>(want));
+    hold.lock();
+    if (!Landed())
+        return 0;
+    return static_cast<int>(got);
 }
 
 void Playback::Stop(SoundDevice& device)

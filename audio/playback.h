@@ -41,6 +41,12 @@ public:
     enum class Result { kDone, kClosed, kFailed, kNoDelay };
     Result Transfer(std::unique_lock<std::mutex>& hold, SoundDevice& device, const char* buf,
                     int len);
+    // Reads the file's next block, as large as the device's fragment and
+    // `capacity` allow, with the lock let go as for a transfer: a close
+    // waits for it as for one, and a card that hangs in it is left the
+    // buffer. The bytes read; 0 at the end or when a close came meanwhile.
+    int ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file_fd, char* buf,
+                  int capacity);
     // A stop: the transfer in flight returns at once, and what the device
     // holds is dropped, by the worker itself but for a device that can only
     // sync. The caller has woken the worker's wait.
@@ -56,6 +62,9 @@ public:
     void Abandon(SoundDevice device, std::unique_ptr<char[]> buf);
 
 private:
+    // The transfer in flight has ended, lock held: false when a close gave
+    // up on it meanwhile, and what it handed over is released here.
+    bool Landed();
     Result WriteWhenRoom(int fd, const char* buf, size_t len) const;
     Result FillLastFragment(int fd) const;
     Result PlayOut(int fd) const;

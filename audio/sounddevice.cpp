@@ -130,7 +130,14 @@ int SoundDevice::dsp_set_fragment(int request)
 
 int SoundDevice::dsp_get_blksize()
 {
-    const int size = SetDsp(oss::kDspGetBlkSize, kMinBlock);
+    return BlockSizeOf(dsp_fd_);
+}
+
+int SoundDevice::BlockSizeOf(int dsp_fd)
+{
+    int size = kMinBlock;
+    if (dsp_fd < 0 || sys::ioctl(dsp_fd, oss::kDspGetBlkSize, &size) < 0)
+        return kMinBlock;
     return std::max(size, kMinBlock);
 }
 

@@ -42,6 +42,8 @@ public:
     // The DSP's block size, never below 1024 (1024 when the DSP is closed
     // or does not answer).
     int dsp_get_blksize();
+    // The same of a DSP's descriptor, for a thread that holds only that.
+    static int BlockSizeOf(int dsp_fd);
     // Drops what the DSP holds: 0, or -1 when it refused or is closed.
     int dsp_reset();
     // Waits until what was written has been played: 0, or -1.

@@ -314,11 +314,10 @@ int CWavRecord::file_write(int len)
 
 int CWavRecord::file_read()
 {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::unique_lock<std::mutex> hold(lock_);
     if (wav_fd == -1 || !block_buf || mode_ != Mode::kPlaying)
         return 0;
-    const int want = std::min(BlockSize(), block_capacity_);
-    return static_cast<int>(sys::read(wav_fd, block_buf.get(), static_cast<size_t>(want)));
+    return playback_.ReadBlock(hold, device_.dsp_fd(), wav_fd, block_buf.get(), block_capacity_);
 }
 
 int CWavRecord::dsp_write(int len)

@@ -18,23 +18,28 @@ using e2e::Scenario;
 struct HungCall {
     const char* name;
     bool playback;       // else a recording
-    const char* device;  // hung at its next `call`, placed just before the run starts
+    const char* device;  // hung at its next `call`, placed at `placed`
     const char* call;
+    long placed;
     const char* then;  // what the user, or the card, does while it hangs
     const char* view;  // the hand-over
 };
 
 // A recording of 1.5 s from 200 ms is made first for a playback, which
-// starts at 2500 ms; a recording starts at 2500 ms too. The run hangs from
-// its start; 600 ms later comes `then`, and the user presses stop and
-// leaves after it, for those that are still there.
+// starts at 2500 ms; a recording starts at 2500 ms too. The fault is placed
+// just before the start (2400) or while the playback plays (2900); at
+// 3100 comes `then`, and the user presses stop and leaves after it, for
+// those that are still there.
 const HungCall kHungCalls[] = {
-    {"PlaybackInItsFormatRequest", true, "dsp", "SPEED", "key backspace", "--view-apps"},
-    {"PlaybackInItsFragmentAnswer", true, "dsp", "GETBLKSIZE", "key tab", "--view-apps"},
-    {"PlaybackInTheFilesRead", true, "card", "read", "key backspace", "--view-apps"},
-    {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", "card out",
+    {"PlaybackInItsFormatRequest", true, "dsp", "SPEED", 2400, "key backspace", "--view-apps"},
+    {"PlaybackInItsFragmentAnswer", true, "dsp", "GETBLKSIZE", 2400, "key tab", "--view-apps"},
+    {"PlaybackInTheFilesRead", true, "card", "read", 2400, "key backspace", "--view-apps"},
+    {"PlaybackInAReadOfItsSound", true, "card", "read", 2900, "key backspace", "--view-apps"},
+    {"PlaybackInAFragmentAnswerWhilePlaying", true, "dsp", "GETBLKSIZE", 2900, "card out",
      "--view-main"},
-    {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", "key kp_plus",
+    {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", 2400, "card out",
+     "--view-main"},
+    {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", 2400, "key kp_plus",
      "--view-main"},
 };
 
@@ -53,7 +58,7 @@ TEST_P(HungCallTest, TheUserCanStillStopAndLeave)
     if (c.playback)
         scenario.Tap(200, "key down").Tap(1700, "key down");
     const std::string device = c.device, call = c.call;
-    scenario.At(2400, device + " hang at " + call)
+    scenario.At(c.placed, device + " hang at " + call)
         .Tap(2500, c.playback ? "key backspace" : "key down");
     const std::string then = c.then;
     if (then.rfind("key ", 0) == 0)
