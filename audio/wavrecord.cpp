@@ -121,23 +121,37 @@ int CWavRecord::FailRecordOpen(const char* message)
 
 int CWavRecord::record_open(const char* path)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
-        LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", device_.dsp_fd());
-        return -1;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
+            LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", device_.dsp_fd());
+            return -1;
+        }
+        // Whatever happens now, the last recording is no longer the one made.
+        last_path_.clear();
+        last_writer_.reset();
+        mode_ = Mode::kOpening;
     }
-    // Whatever happens now, the last recording is no longer the one made.
-    last_path_.clear();
-    last_writer_.reset();
-    const int opened = device_.soundcard_open(O_RDONLY | O_NONBLOCK);
+    // The device's requests are made with the stream free, as a playback's
+    // are: a device that hangs in one holds up this worker alone.
+    SoundDevice device;
+    const int opened = device.soundcard_open(O_RDONLY | O_NONBLOCK);
+    int rate = -1;
+    int block = 0;
     if (opened < 0) {
         LogCode(opened);
-        return -2;
+    } else {
+        rate = device.set_up_recording(kRate);
+        block = device.dsp_get_blksize();
     }
-    const int rate = device_.set_up_recording(kRate);
+    std::lock_guard<std::mutex> hold(lock_);
+    mode_ = Mode::kIdle;
+    if (opened < 0)
+        return -2;
+    device_ = std::move(device);
     if (rate < 0)
         return FailRecordOpen("The soundcard can't record 16-bit stereo.\n");
-    block_size = BlockSize();
+    block_size = block;
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();
     // The capture holds the block buffer: a device that hangs in a read

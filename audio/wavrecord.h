@@ -143,7 +143,6 @@ private:
 
     // The operations above, with the lock held.
     int ParseWav(const char* path);
-    int BlockSize() { return device_.dsp_get_blksize(); }
     void ReleaseBlock();
     // Gives back whatever a failed open had taken.
     void ReleaseAfterFailure();

@@ -28,15 +28,16 @@ struct HungCall {
 // A recording of 1.5 s from 200 ms is made first for a playback, which
 // starts at 2500 ms; a recording starts at 2500 ms too. The fault is placed
 // just before the start (2400) or while the playback plays (2900); at
-// 3100 comes `then`, and the user presses stop and leaves after it, for
-// those that are still there.
+// 3500 comes `then`, after a tick of the status monitor has seen the run
+// on, and the user presses stop and leaves after it, for those that are
+// still there.
 const HungCall kHungCalls[] = {
     {"PlaybackInItsFormatRequest", true, "dsp", "SPEED", 2400, "key backspace", "--view-apps"},
     {"PlaybackInItsFragmentAnswer", true, "dsp", "GETBLKSIZE", 2400, "key tab", "--view-apps"},
     {"PlaybackInTheFilesRead", true, "card", "read", 2400, "key backspace", "--view-apps"},
     {"PlaybackInAReadOfItsSound", true, "card", "read", 2900, "key backspace", "--view-apps"},
-    {"PlaybackInAFragmentAnswerWhilePlaying", true, "dsp", "GETBLKSIZE", 2900, "card out",
-     "--view-main"},
+    {"PlaybackInAFragmentAnswerWhilePlaying", true, "dsp", "GETBLKSIZE", 2900, "key backspace",
+     "--view-apps"},
     {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", 2400, "card out",
      "--view-main"},
     {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", 2400, "key kp_plus",
@@ -62,10 +63,10 @@ TEST_P(HungCallTest, TheUserCanStillStopAndLeave)
         .Tap(2500, c.playback ? "key backspace" : "key down");
     const std::string then = c.then;
     if (then.rfind("key ", 0) == 0)
-        scenario.Tap(3100, then);
+        scenario.Tap(3500, then);
     else
-        scenario.At(3100, then);
-    scenario.Tap(3800, "key tab").Tap(4500, "key tab").At(6000, "quit");
+        scenario.At(3500, then);
+    scenario.Tap(4200, "key tab").Tap(4900, "key tab").At(6400, "quit");
     const e2e::Run run = handheld.Start(scenario.Text(), 60, {{"HANDHELD_MIC", "counter"}});
     // The fault was met: the run did hang where it was placed.
     EXPECT_EQ(run.Count("fault: " + device + " hangs at " + call), 1) << run.out;
