@@ -154,19 +154,17 @@ const char* NameOf(Device device)
 
 const std::vector<std::string>& Calls(Device device)
 {
-    static const std::vector<std::string>* const calls = [] {
-        auto* all = new std::vector<std::string>[3];
-        const std::vector<std::string> common = {"open", "close", "read", "write", "poll", "ioctl"};
-        all[0] = common;
-        for (const Request& r : kDspRequests)
-            all[0].push_back(r.name);
-        all[1] = {"open", "close", "ioctl"};
-        for (const Request& r : kMixerRequests)
-            all[1].push_back(r.name);
-        all[2] = {"open",      "close",     "read",   "write", "lseek",
-                  "fdatasync", "ftruncate", "unlink", "mkdir", "sync"};
-        return all;
-    }();
+    const auto with = [](std::vector<std::string> calls, const auto& requests) {
+        for (const Request& r : requests)
+            calls.push_back(r.name);
+        return calls;
+    };
+    static const std::vector<std::string> calls[] = {
+        with({"open", "close", "read", "write", "poll", "ioctl"}, kDspRequests),
+        with({"open", "close", "ioctl"}, kMixerRequests),
+        {"open", "close", "read", "write", "lseek", "fdatasync", "ftruncate", "unlink", "mkdir",
+         "sync"},
+    };
     return calls[static_cast<int>(device)];
 }
 

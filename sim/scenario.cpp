@@ -228,14 +228,14 @@ const std::map<std::string, CardState>& CardStates()
 }
 
 // "<device> hang|fail at <call>" or "<device> stall <ms> at <call>": a fault
-// placed at the device's next such call. False when the line is not of
-// this form; then error is left alone.
-bool ParseFaultAt(faults::Device device, const Words& w, ScenarioCommand* c, std::string* error,
-                  bool* parsed)
+// placed at the device's next such call.
+bool IsFaultAt(const Words& w)
 {
-    *parsed = false;
-    if (w.size() < 4 || w[w.size() - 2] != "at")
-        return false;
+    return w.size() >= 4 && w[w.size() - 2] == "at";
+}
+
+bool ParseFaultAt(faults::Device device, const Words& w, ScenarioCommand* c, std::string* error)
+{
     faults::Fault fault;
     fault.device = device;
     fault.call = w.back();
@@ -249,13 +249,12 @@ bool ParseFaultAt(faults::Device device, const Words& w, ScenarioCommand* c, std
             names += (names.empty() ? "" : "|") + call;
         *error = "expected: " + w[0] + " hang|fail at <call> or " + w[0] +
                  " stall <ms> at <call>, the call one of " + names;
-        return true;
+        return false;
     }
     fault.action = stall            ? faults::Action::kStall
                    : w[1] == "hang" ? faults::Action::kHang
                                     : faults::Action::kFail;
     c->act = [fault](Handheld&) { faults::Place(fault); };
-    *parsed = true;
     return true;
 }
 
@@ -268,9 +267,8 @@ Words CardModes()
 
 bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    bool parsed = false;
-    if (ParseFaultAt(faults::Device::kCard, w, c, error, &parsed))
-        return parsed;
+    if (IsFaultAt(w))
+        return ParseFaultAt(faults::Device::kCard, w, c, error);
     long bytes = 0;
     long stall = 0;
     long every = 0;
@@ -405,9 +403,8 @@ const std::map<std::string, soundcard::NodeState>& SoundNodeStates()
 bool ParseSoundNode(const Words& w, ScenarioCommand* c, std::string* error)
 {
     const bool dsp = w[0] == "dsp";
-    bool parsed = false;
-    if (ParseFaultAt(dsp ? faults::Device::kDsp : faults::Device::kMixer, w, c, error, &parsed))
-        return parsed;
+    if (IsFaultAt(w))
+        return ParseFaultAt(dsp ? faults::Device::kDsp : faults::Device::kMixer, w, c, error);
     if (dsp && w.size() == 2 && (w[1] == "fail" || w[1] == "hang")) {
         if (w[1] == "fail")
             c->act = [](Handheld&) { soundcard::FailOpenDsp(); };

@@ -183,20 +183,21 @@ case_powercut() {
 # the recording is stopped (when it still runs) and the program left.
 case_slowcard() {
     local ms=${slow%%,*} heal=${slow#*,}
+    slow_writes() { "$tool" delay card "$disk" "$1" | sed 's/^/board: /'; }
     start_hands
     start_program
     await "Langage = "
-    "$tool" delay card "$disk" "$ms" | sed 's/^/board: /'
+    slow_writes "$ms"
     press 2
     await "(Record) RecordStart"
     say "recording at $(uptime_now)"
     if [ "$heal" = failed ]; then
         await "(Record) Write abort..."
-        "$tool" delay card "$disk" 0 | sed 's/^/board: /'
+        slow_writes 0
         await "(Record) The card was too slow: "
     else
         sleep "$heal"
-        "$tool" delay card "$disk" 0 | sed 's/^/board: /'
+        slow_writes 0
         sleep 3
         say "stopped at $(uptime_now)"
         press 2
