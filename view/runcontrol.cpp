@@ -412,10 +412,13 @@ RunEnd RunControl::RecordLoop()
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
         if (wav->file_write(wav->dsp_read()) < 0)
             return RunEnd::kFailed;
-        if (view_.exit_request)
-            return RunEnd::kExit;
-        if (view_.stop_request)
-            return RunEnd::kStop;
+        if (view_.exit_request || view_.stop_request) {
+            // A stream closed under the worker (a pulled card) ends the run
+            // as a failed write, whatever was asked after the close.
+            if (wav->file_write(0) < 0)
+                return RunEnd::kFailed;
+            return view_.exit_request ? RunEnd::kExit : RunEnd::kStop;
+        }
         ShowElapsed();
     }
 }
