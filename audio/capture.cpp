@@ -24,6 +24,9 @@ constexpr int kPollMs = 100;
 // A thread told to stop ends at once, its wait called off; this long only a
 // device that hangs keeps it.
 constexpr auto kEndWait = std::chrono::milliseconds(1000);
+// A card that records gives sound many times a second: this long without
+// any, it has stopped, whether it hangs in a call or only stays silent.
+constexpr auto kNoSoundLimit = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -38,6 +41,7 @@ struct Capture::State {
     std::condition_variable changed;
     int64_t captured = 0;  // bytes the thread took in
     int64_t taken = 0;     // of them, handed over by Take
+    std::chrono::steady_clock::time_point last_sound = std::chrono::steady_clock::now();
     bool closing = false;
     bool failed = false;
     bool ended = false;
@@ -107,7 +111,9 @@ void Capture::Loop(const std::shared_ptr<State>& s)
         {
             std::lock_guard<std::mutex> hold(s->lock);
             s->captured += got;
-            s->failed = failed;
+            if (got > 0)
+                s->last_sound = std::chrono::steady_clock::now();
+            s->failed = s->failed || failed;
             if (got > 0 || failed)
                 s->changed.notify_all();
         }
@@ -131,7 +137,18 @@ int Capture::Wait(int timeout_ms)
     std::unique_lock<std::mutex> hold(s.lock);
     s.changed.wait_for(hold, std::chrono::milliseconds(std::max(timeout_ms, 0)),
                        [&] { return s.closing || s.failed || s.captured > s.taken; });
-    return !s.closing && s.captured > s.taken ? 1 : 0;
+    // Looked at here, not by the thread: a device that hangs keeps the
+    // thread in its call.
+    const bool silent = !s.closing && !s.failed && !s.ended &&
+                        std::chrono::steady_clock::now() - s.last_sound >= kNoSoundLimit;
+    if (silent)
+        s.failed = true;
+    const int fresh = !s.closing && s.captured > s.taken ? 1 : 0;
+    hold.unlock();
+    if (silent)
+        LogMessage("wavrecord.cpp", __LINE__, "(Record) The soundcard gave no sound for %lld s.\n",
+                   static_cast<long long>(kNoSoundLimit.count()));
+    return fresh;
 }
 
 int Capture::Take()

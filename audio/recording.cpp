@@ -1,9 +1,6 @@
 #include "audio/recording.h"
 
-#include <fcntl.h>
-
 #include "app/logmessage.h"
-#include "platform/sys.h"
 
 namespace {
 
@@ -38,18 +35,11 @@ Recording::~Recording()
         writer_->Finish(std::chrono::milliseconds(0), nullptr);
 }
 
-int Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait)
+bool Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait)
 {
-    const int fd = sys::open(files.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
-        return -1;
-    }
-    // The writer writes the start header, so a card that stalls it holds
-    // this call only so long; the file is removed when it fails.
     began_ = true;
-    writer_->Begin(fd, std::move(files));
-    return writer_->HeaderWritten(wait) ? fd : -1;
+    writer_->Begin(std::move(files));
+    return writer_->HeaderWritten(wait);
 }
 
 bool Recording::StopCapture()

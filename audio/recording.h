@@ -31,11 +31,11 @@ public:
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
-    // Makes the file at files.path and has the writer write its start
-    // header, waiting `wait` at most: the file's descriptor, or -1 with the
-    // failure logged and no file left behind. A header still on its way
-    // counts as written: should it fail later, the writer fails then.
-    int MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait);
+    // Has the writer make the file at files.path and write its start
+    // header, waiting `wait` at most: false with the failure logged and no
+    // file left behind. A file still on its way counts as made: should it
+    // fail later, the writer fails then.
+    bool MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait);
 
     int Wait(int timeout_ms) { return capture_->Wait(timeout_ms); }
     int Take() { return capture_->Take(); }

@@ -43,9 +43,8 @@ RecordWriter::RecordWriter(size_t buffer_bytes)
 {
 }
 
-void RecordWriter::Begin(int fd, Files files)
+void RecordWriter::Begin(Files files)
 {
-    fd_ = fd;
     files_ = std::move(files);
     // Whole frames, and at least one: a file must hold sound to be a file.
     files_.limit = std::max<int64_t>(files_.limit / kFrameBytes * kFrameBytes, kFrameBytes);
@@ -289,9 +288,22 @@ bool RecordWriter::ContinueInNextFile()
     return true;
 }
 
+bool RecordWriter::MakeFirstFile()
+{
+    if (files_.after)
+        files_.after();
+    fd_ = sys::open(files_.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ >= 0)
+        return StartFile(files_.path);
+    LogMessage("wavrecord.cpp", __LINE__, "Create WAV file fail.\n");
+    std::lock_guard<std::mutex> hold(lock_);
+    failed_ = true;
+    return false;
+}
+
 void RecordWriter::Run()
 {
-    const bool started = StartFile(Path());
+    const bool started = MakeFirstFile();
     std::unique_lock<std::mutex> hold(lock_);
     header_ = started ? Header::kWritten : Header::kFailed;
     progress_.notify_all();

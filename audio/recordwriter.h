@@ -62,16 +62,21 @@ public:
         int rate;          // the rate the card records at, in every header
         int64_t limit;     // the most sound a file takes (whole frames)
         NextPath next;     // names the file that follows a full one
+        // Waits, on the writer's thread, for the card work the file needs
+        // first (its folder); none when null.
+        std::function<void()> after;
     };
-    // Takes over `fd`, the new, empty file at `files.path`, and starts
-    // writing: first a header that declares no sound (none exists yet, and
-    // a recording cut off before its first write must claim none), then the
-    // file's entry in its folder is made durable. Once only.
-    void Begin(int fd, Files files);
-    // False when the start header could not be written within `wait`; the
-    // file is then removed (or, where the card refuses even that, logged as
-    // left), and the writer has failed. A header still on its way counts as
-    // written: should it fail later, the writer fails then.
+    // Starts writing on the writer's own thread: once `files.after` has
+    // returned, it makes the file at `files.path` (empty), writes a header
+    // that declares no sound (none exists yet, and a recording cut off
+    // before its first write must claim none), and makes the file's entry
+    // in its folder durable. A card that stalls holds up the writer alone,
+    // while the sound goes on into the buffer. Once only.
+    void Begin(Files files);
+    // False when the file could not be made, or its start header written,
+    // within `wait`; the file is then removed (or, where the card refuses
+    // even that, logged as left), and the writer has failed. A file still on
+    // its way counts as made: should it fail later, the writer fails then.
     bool HeaderWritten(std::chrono::milliseconds wait);
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
@@ -125,6 +130,8 @@ private:
     // A file with no sound is no recording: it goes, and the recording's
     // last file is the one before it, if any.
     void RemoveEmptyFile();
+    // Makes the first file; false, logged, when the card refuses it.
+    bool MakeFirstFile();
     // Writes the start header; without it the file is removed.
     bool StartFile(const std::string& path);
 

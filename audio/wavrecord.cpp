@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "app/logmessage.h"
 #include "audio/recording.h"
@@ -22,7 +23,8 @@ constexpr int kRate = 22050;
 constexpr auto kFlushWait = std::chrono::milliseconds(150);
 constexpr auto kFinishWait = std::chrono::milliseconds(450);
 constexpr auto kLeaveWait = std::chrono::milliseconds(400);
-// How long a new recording waits for its start header to reach the card.
+// How long a new recording waits for its file and start header to reach the
+// card.
 constexpr auto kHeaderWait = std::chrono::milliseconds(250);
 
 void LogCode(int code)
@@ -161,14 +163,13 @@ int CWavRecord::record_open(const char* path)
     if (!recording_)
         return FailRecordOpen(nullptr);
     captured_ = 0;
-    // A card that stalls the start header holds the open half a second at
-    // most: a later failure reaches the worker through file_write.
-    wav_fd =
-        recording_->MakeFile(RecordWriter::Files{path, rate, file_limit_, next_path_}, kHeaderWait);
-    if (wav_fd < 0) {
-        wav_fd = -1;
+    // A card that stalls the file holds the open a moment at most: a later
+    // failure reaches the worker through file_write.
+    if (!recording_->MakeFile(RecordWriter::Files{path, rate, file_limit_, next_path_,
+                                                  std::exchange(file_after_, nullptr)},
+                              kHeaderWait))
         return FailRecordOpen(nullptr);
-    }
+    wav_fd = kWriterHasFile;
     last_path_ = path;
     byte_count = 0;
     mode_ = Mode::kRecording;
@@ -237,6 +238,12 @@ void CWavRecord::set_next_path(std::function<std::string()> next)
 {
     std::lock_guard<std::mutex> hold(lock_);
     next_path_ = std::move(next);
+}
+
+void CWavRecord::set_file_after(std::function<void()> after)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    file_after_ = std::move(after);
 }
 
 void CWavRecord::set_file_limit(int64_t sound_bytes)

@@ -68,8 +68,8 @@ public:
 
     // Recording. record_open: 0, -1 (the DSP is open already) or -2 (failed;
     // the stream is idle again, and a file it made is removed). A card that
-    // stalls the start header holds it half a second at most; should the
-    // header fail after that, file_write says so. dsp_wait:
+    // stalls the file or its start header holds it a quarter second at most;
+    // should either fail after that, file_write says so. dsp_wait:
     // waits at most timeout_ms for sound; 1 when some is ready, 0 on a
     // timeout or when a close is on its way, -1 when no recording is open.
     // dsp_read: the bytes captured since its last call, 0 with no DSP, -1
@@ -85,6 +85,10 @@ public:
     // moment. Without it a recording ends, failed, when its file is full.
     // The size of a full file is lowered only by tests.
     void set_next_path(std::function<std::string()> next);
+    // Waits for the card work the next recording's file needs first (its
+    // folder): called on the writer's thread, so a card that stalls it
+    // holds up no start; the recording takes in sound meanwhile.
+    void set_file_after(std::function<void()> after);
     void set_file_limit(int64_t sound_bytes);
     // The file the last recording wrote last (the one to play); empty when
     // no recording has been made, or when it kept no sound.
@@ -160,6 +164,9 @@ private:
     int data_offset = 0;
     int wav_fd = -1;
     int block_size = -1;
+    // A recording's file belongs to its writer, which makes it on its own
+    // thread: wav_fd only says that the recording has one.
+    static constexpr int kWriterHasFile = 0x7FFFFFFF;
     std::unique_ptr<char[]> block_buf;
 
     int block_capacity_ = 0;
@@ -176,6 +183,7 @@ private:
     std::shared_ptr<RecordWriter> last_writer_;
     int64_t captured_ = 0;
     std::function<std::string()> next_path_;
+    std::function<void()> file_after_;
     int64_t file_limit_;
     std::string last_path_;
 

@@ -80,3 +80,13 @@ bool CardChores::Idle(std::chrono::milliseconds wait)
     std::unique_lock<std::mutex> hold(queue_->lock);
     return queue_->WaitDone(hold, queue_->posted, wait);
 }
+
+std::function<void()> CardChores::Barrier()
+{
+    std::lock_guard<std::mutex> hold(queue_->lock);
+    const uint64_t number = queue_->posted;
+    return [queue = queue_, number] {
+        std::unique_lock<std::mutex> wait(queue->lock);
+        queue->changed.wait(wait, [&] { return queue->done >= number; });
+    };
+}

@@ -29,6 +29,10 @@ public:
     bool RunWithin(std::function<void()> job, std::chrono::milliseconds wait);
     // True once every job queued so far has run, waiting `wait` at most.
     bool Idle(std::chrono::milliseconds wait);
+    // A wait, for any thread and without a bound, until every job queued
+    // so far has run. It holds the queue, not this object: a thread left
+    // behind on a card that never answers may wait on it for good.
+    std::function<void()> Barrier();
 
 private:
     struct Queue;

@@ -50,6 +50,12 @@ void MakeFolders(const char* path)
     }
 }
 
+// The recordings folder is there now (nothing is made).
+bool RecordFolderThere()
+{
+    return TypeOf(kRecordFolder) == kTypeFolder;
+}
+
 }  // namespace
 
 int CheckSdWritable()
@@ -69,10 +75,6 @@ int CheckSdWritable()
     return -1;
 }
 
-bool RecordFolderThere()
-{
-    return TypeOf(kRecordFolder) == kTypeFolder;
-}
 
 bool MakeRecordFolder()
 {

@@ -13,8 +13,6 @@ int CheckSdWritable();
 // The recordings folder is there, made if missing; false (logged) when it
 // cannot be.
 bool MakeRecordFolder();
-// The recordings folder is there now (nothing is made).
-bool RecordFolderThere();
 
 // What the card answers before a recording: the probe taken and the folder
 // there (kReady), a refusal (logged), or no answer within `wait` (kBusy,

@@ -395,12 +395,9 @@ RunEnd RunControl::RecordLoop()
     // on screen would only pretend.
     if (!wav)
         return RunEnd::kOpenFailed;
-    // A stalled card still making the folder holds up this run alone.
-    RunEnd request;
-    if (!RecordFolderThere() &&
-        !AwaitCard([this](std::chrono::milliseconds wait) { return view_.card_chores.Idle(wait); },
-                   &request))
-        return request;
+    // The sound is taken in from the press on; a stalled card still making
+    // the folder holds up the file alone, which the writer makes after it.
+    wav->set_file_after(view_.card_chores.Barrier());
     if (wav->record_open(view_.file_path) < 0)
         return RunEnd::kOpenFailed;
     LogMessage(kUnit, __LINE__, "(Record) RecordStart(%s)...\n", view_.file_path);

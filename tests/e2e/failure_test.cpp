@@ -56,6 +56,17 @@ const Fault kFaults[] = {
      "--view-main",
      {"(Record) Exit to mainApp..."},
      nullptr},
+    // A device that stops giving sound is a failure after 2 s of none, not a
+    // take that counts on over a file that no longer grows.
+    {"RecordingDeviceHangs",
+     false,
+     "dsp hang",
+     0,
+     3000,
+     0,
+     "--view-main",
+     {"(Record) The soundcard gave no sound for 2 s.", "(Record) Write abort..."},
+     "(Record) Pressed stop button & soundcard closed..."},
     // The buffer holds 10 s: it is full about 10 s into the stall.
     {"RecordingCardStallsLongerThanTheBuffer",
      false,

@@ -81,11 +81,9 @@ protected:
                                         RecordWriter::NextPath next = nullptr)
     {
         std::shared_ptr<RecordWriter> writer = RecordWriter::Create(buffer);
-        const int fd = sys::open(Name(0).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_GE(fd, 0);
         if (!next)
             next = [this] { return Name(++files_); };
-        writer->Begin(fd, RecordWriter::Files{Name(0), 22050, limit, next});
+        writer->Begin(RecordWriter::Files{Name(0), 22050, limit, next, nullptr});
         EXPECT_TRUE(writer->HeaderWritten(kHung));
         return writer;
     }
