@@ -11,6 +11,7 @@
 #include <new>
 #include <thread>
 
+#include "app/budget.h"
 #include "app/logmessage.h"
 #include "audio/recordwriter.h"
 #include "audio/wakepipe.h"
@@ -18,15 +19,7 @@
 
 namespace {
 
-// How long the thread sleeps when poll says nothing: some devices have
-// sound to read although poll never says so.
-constexpr int kPollMs = 100;
-// A thread told to stop ends at once, its wait called off; this long only a
-// device that hangs keeps it.
-constexpr auto kEndWait = std::chrono::milliseconds(1000);
-// A card that records gives sound many times a second: this long without
-// any, it has stopped, whether it hangs in a call or only stays silent.
-constexpr auto kNoSoundLimit = std::chrono::seconds(2);
+constexpr int kPollMs = static_cast<int>(budget::kCapturePoll.count());
 
 }  // namespace
 
@@ -70,7 +63,7 @@ Capture::Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
 Capture::~Capture()
 {
     state_->wake->Wake();
-    Stop(kEndWait);
+    Stop(budget::kCaptureStop);
 }
 
 // Takes in whatever the card has whenever it has it, and on every timeout
@@ -140,14 +133,14 @@ int Capture::Wait(int timeout_ms)
     // Looked at here, not by the thread: a device that hangs keeps the
     // thread in its call.
     const bool silent = !s.closing && !s.failed && !s.ended &&
-                        std::chrono::steady_clock::now() - s.last_sound >= kNoSoundLimit;
+                        std::chrono::steady_clock::now() - s.last_sound >= budget::kNoSound;
     if (silent)
         s.failed = true;
     const int fresh = !s.closing && s.captured > s.taken ? 1 : 0;
     hold.unlock();
     if (silent)
         LogMessage("wavrecord.cpp", __LINE__, "(Record) The soundcard gave no sound for %lld s.\n",
-                   static_cast<long long>(kNoSoundLimit.count()));
+                   static_cast<long long>(budget::kNoSound.count() / 1000));
     return fresh;
 }
 

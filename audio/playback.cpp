@@ -17,9 +17,6 @@
 
 namespace {
 
-// How long a close waits for a transfer in flight: a block's room on the
-// device, or the play-out of its last blocks at the end of the data.
-constexpr auto kTransferWait = std::chrono::milliseconds(1000);
 // The fastest sound the device plays, 44.1 kHz 16-bit stereo, in bytes a
 // millisecond: the play-out's naps never outlast what is left.
 constexpr int kMostBytesPerMs = 176;
@@ -232,10 +229,10 @@ void Playback::Stop(SoundDevice& device)
         device.dsp_reset();
 }
 
-bool Playback::WaitForTransfer(std::unique_lock<std::mutex>& hold)
+bool Playback::WaitForTransfer(std::unique_lock<std::mutex>& hold, std::chrono::milliseconds wait)
 {
     ++closes_waiting_;
-    const bool done = done_.wait_for(hold, kTransferWait, [this] { return !active_; });
+    const bool done = done_.wait_for(hold, wait, [this] { return !active_; });
     --closes_waiting_;
     return done || abandoned_;
 }

@@ -54,11 +54,12 @@ public:
     bool stopped() const { return stop_asked_; }
     bool in_transfer() const { return active_; }
 
-    // A close waits for the transfer in flight, a second at most, while the
+    // A close waits for the transfer in flight (a block's room on the
+    // device, or the play-out of the last blocks), `wait` at most, while the
     // worker's next transfer is refused; the caller has woken the worker's
     // wait. True when no transfer is in flight any more; else the caller
     // hands over what the transfer still uses (Abandon).
-    bool WaitForTransfer(std::unique_lock<std::mutex>& hold);
+    bool WaitForTransfer(std::unique_lock<std::mutex>& hold, std::chrono::milliseconds wait);
     void Abandon(SoundDevice device, std::unique_ptr<char[]> buf);
 
 private:

@@ -1,14 +1,7 @@
 #include "audio/recording.h"
 
+#include "app/budget.h"
 #include "app/logmessage.h"
-
-namespace {
-
-// A capture told to stop ends at once; one that does not within this is held
-// by a device that hangs, and leaving the recorder must not wait for it.
-constexpr auto kStopWait = std::chrono::milliseconds(300);
-
-}  // namespace
 
 std::unique_ptr<Recording> Recording::Start(const Source& source)
 {
@@ -28,7 +21,7 @@ Recording::Recording(std::shared_ptr<RecordWriter> writer, const Source& source)
 
 Recording::~Recording()
 {
-    StopCapture();
+    StopCapture(budget::kCaptureStop);
     // A writer that has the file closes it (at once here: only a failed
     // start ends this way); one that never got it has nothing to end.
     if (began_)
@@ -42,10 +35,10 @@ bool Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wa
     return writer_->HeaderWritten(wait);
 }
 
-bool Recording::StopCapture()
+bool Recording::StopCapture(std::chrono::milliseconds wait)
 {
     capture_->Closing();
-    return capture_->Stop(kStopWait);
+    return capture_->Stop(wait);
 }
 
 std::shared_ptr<RecordWriter> Recording::Finish(std::chrono::milliseconds wait, bool log_count)

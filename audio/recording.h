@@ -48,10 +48,10 @@ public:
     // `wait`.
     void Flush(std::chrono::milliseconds wait) { writer_->Flush(wait); }
 
-    // Ends the capture: from any thread, any number of times. The caller
-    // writes the wake byte first. False when a device that hangs keeps the
-    // capture in a call: hand the device over then.
-    bool StopCapture();
+    // Ends the capture: from any thread, any number of times, waiting `wait`
+    // at most. The caller writes the wake byte first. False when a device
+    // that hangs keeps the capture in a call: hand the device over then.
+    bool StopCapture(std::chrono::milliseconds wait);
     void HandOver(SoundDevice device) { capture_->HandOver(std::move(device)); }
     // Once the capture has stopped: the writer ends the file with every
     // sample captured and logs the count if `log_count`, within `wait`; a

@@ -16,16 +16,6 @@ namespace {
 
 // Every recording is 22050 Hz, 16-bit stereo.
 constexpr int kRate = 22050;
-// How long header_update waits for the writer to catch up, a close for it to
-// end the file, and the stream's end for a file still being ended: a card
-// that stalls longer is left to the writer. Together they keep leaving the
-// recorder within a second.
-constexpr auto kFlushWait = std::chrono::milliseconds(150);
-constexpr auto kFinishWait = std::chrono::milliseconds(450);
-constexpr auto kLeaveWait = std::chrono::milliseconds(400);
-// How long a new recording waits for its file and start header to reach the
-// card.
-constexpr auto kHeaderWait = std::chrono::milliseconds(250);
 
 void LogCode(int code)
 {
@@ -54,10 +44,14 @@ CWavRecord::CWavRecord() : file_limit_(RecordWriter::kFileLimit), playback_(*wak
 CWavRecord::~CWavRecord()
 {
     Close(Closer::kDestructor);
-    // A file still being ended behind a stalled card gets a moment more:
-    // leaving the recorder may wait that long, and the file is then whole.
-    if (last_writer_)
-        last_writer_->Finish(kLeaveWait, nullptr);
+    // A file still being ended behind a stalled card gets what is left of
+    // the leave, and is then whole.
+    // A card that has not answered by then keeps the take from the user:
+    // said, not passed over.
+    if (last_writer_ && !last_writer_->Finish(Within(budget::kFinish), nullptr))
+        LogMessage("wavrecord.cpp", __LINE__,
+                   "(Record) The card has not answered: %s may not be whole.\n",
+                   last_writer_->Path().c_str());
     LogMessage("wavrecord.cpp", __LINE__, "~CWavRecord()\n");
 }
 
@@ -66,7 +60,7 @@ CWavRecord::~CWavRecord()
 void CWavRecord::header_update()
 {
     if (const std::shared_ptr<Recording> recording = InProgress())
-        recording->Flush(kFlushWait);
+        recording->Flush(Within(budget::kFlush));
 }
 
 int CWavRecord::wav_parse(const char* path)
@@ -167,7 +161,7 @@ int CWavRecord::record_open(const char* path)
     // failure reaches the worker through file_write.
     if (!recording_->MakeFile(RecordWriter::Files{path, rate, file_limit_, next_path_,
                                                   std::exchange(file_after_, nullptr)},
-                              kHeaderWait))
+                              budget::kHeader))
         return FailRecordOpen(nullptr);
     wav_fd = kWriterHasFile;
     last_path_ = path;
@@ -244,6 +238,19 @@ void CWavRecord::set_file_after(std::function<void()> after)
 {
     std::lock_guard<std::mutex> hold(lock_);
     file_after_ = std::move(after);
+}
+
+void CWavRecord::set_leave(std::shared_ptr<const budget::Deadline> leave)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    leave_ = std::move(leave);
+}
+
+std::chrono::milliseconds CWavRecord::Within(std::chrono::milliseconds bound) const
+{
+    // Set once, before any run: read without the lock, which a close that
+    // calls this may hold or not.
+    return leave_ ? leave_->Within(bound) : bound;
 }
 
 void CWavRecord::set_file_limit(int64_t sound_bytes)
@@ -382,7 +389,7 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
     wake_->Wake();
     // A second close waits here for the first one's stop.
     hold.unlock();
-    const bool stopped = recording->StopCapture();
+    const bool stopped = recording->StopCapture(Within(budget::kCaptureStop));
     hold.lock();
     if (wav_fd == -1)
         return;  // another close got here first
@@ -394,7 +401,7 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
     mode_ = Mode::kIdle;
     hold.unlock();
     const std::shared_ptr<RecordWriter> writer =
-        recording->Finish(kFinishWait, closer != Closer::kDestructor);
+        recording->Finish(Within(budget::kFinish), closer != Closer::kDestructor);
     hold.lock();
     last_writer_ = writer;
     last_path_ = writer->Path();
@@ -421,7 +428,7 @@ void CWavRecord::Close(Closer closer)
         return;
     }
     wake_->Wake();
-    const bool free = playback_.WaitForTransfer(hold);
+    const bool free = playback_.WaitForTransfer(hold, Within(budget::kTransfer));
     if (wav_fd == -1)
         return;  // another close got here first
     // A device that hangs in the block in flight: its worker releases the

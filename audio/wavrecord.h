@@ -43,6 +43,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/budget.h"
 #include "audio/playback.h"
 #include "audio/sounddevice.h"
 #include "audio/wakepipe.h"
@@ -89,6 +90,9 @@ public:
     // folder): called on the writer's thread, so a card that stalls it
     // holds up no start; the recording takes in sound meanwhile.
     void set_file_after(std::function<void()> after);
+    // The leave's deadline: once it has started, no wait of the stream's
+    // goes past it. Set before the first run.
+    void set_leave(std::shared_ptr<const budget::Deadline> leave);
     void set_file_limit(int64_t sound_bytes);
     // The file the last recording wrote last (the one to play); empty when
     // no recording has been made, or when it kept no sound.
@@ -154,6 +158,8 @@ private:
     // The recording under way, taken under the lock for a wait without it.
     std::shared_ptr<Recording> InProgress() const;
     void EndRecording(std::unique_lock<std::mutex>& hold, Closer closer);
+    // `bound`, or what is left of the leave when that is shorter.
+    std::chrono::milliseconds Within(std::chrono::milliseconds bound) const;
     // The one close of every thread and of the destructor.
     void Close(Closer closer);
 
@@ -184,6 +190,7 @@ private:
     int64_t captured_ = 0;
     std::function<std::string()> next_path_;
     std::function<void()> file_after_;
+    std::shared_ptr<const budget::Deadline> leave_;
     int64_t file_limit_;
     std::string last_path_;
 

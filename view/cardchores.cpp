@@ -56,10 +56,9 @@ CardChores::CardChores() : queue_(std::make_shared<Queue>()) {}
 
 CardChores::~CardChores()
 {
-    std::unique_lock<std::mutex> hold(queue_->lock);
+    std::lock_guard<std::mutex> hold(queue_->lock);
     queue_->ending = true;
     queue_->changed.notify_all();
-    queue_->WaitDone(hold, queue_->posted, kLeaveWait);
 }
 
 void CardChores::Post(std::function<void()> job)

@@ -11,12 +11,9 @@
 
 class CardChores {
 public:
-    // How long leaving the recorder waits for the work still queued.
-    static constexpr std::chrono::milliseconds kLeaveWait{400};
-
     CardChores();
-    // Waits a moment for the work still queued (a removal the user asked
-    // for should happen), then leaves it to its thread.
+    // Leaves the work still queued to its thread, which ends once it is
+    // done; the owner waits for it first, as long as it can (Idle).
     ~CardChores();
     CardChores(const CardChores&) = delete;
     CardChores& operator=(const CardChores&) = delete;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/budget.h"
 #include "app/logmessage.h"
 #include "app/mainmenuapp.h"
 #include "audio/wavrecord.h"
@@ -130,8 +131,10 @@ int CRecorderView::InitializeResources(std::unique_lock<std::mutex>& hold)
         }
         msg_box->SetDuration(3);
     }
-    if (!wav)
+    if (!wav) {
         wav = new CWavRecord();
+        wav->set_leave(run.Leave());
+    }
     // A recording too long for one file goes on in a file named as a new
     // recording started at that moment would be.
     wav->set_next_path([] {
@@ -215,7 +218,7 @@ void CRecorderView::Release()
     run.StopWorkers();
     // A removal asked for should reach the card; a stalled card is left to
     // the chores' thread.
-    card_chores.Idle(CardChores::kLeaveWait);
+    card_chores.Idle(run.LeaveWithin(budget::kLeave));
     // A worker held by a device that hangs still uses the stream, the
     // buttons and the view: they stay, for the hand-off to the menu program
     // that comes next ends the process.

@@ -15,18 +15,7 @@ namespace {
 
 // The view's name in the log, whichever of its files speaks.
 constexpr const char* kUnit = "recorderview.cpp";
-// The record worker waits at most this long for sound before it looks at
-// its stop and exit requests again.
-constexpr int kRecordPollMs = 20;
-// How long a worker asked to end its run for a leave may take before the
-// user leaves without it.
-constexpr Uint32 kExitAnswerMs = 1200;
-// How long a record press waits for the card's answer to the write probe:
-// with the start header's wait, a recording starts within half a second
-// whatever the card does.
-constexpr auto kCardAnswerWait = std::chrono::milliseconds(250);
-// A worker that waits for the card looks at its requests this often.
-constexpr auto kRequestLook = std::chrono::milliseconds(100);
+constexpr int kRecordPollMs = static_cast<int>(budget::kRecordPoll.count());
 
 }  // namespace
 
@@ -84,7 +73,7 @@ void CRecorderView::OnRecordStart()
         LogMessage(kUnit, __LINE__, "No SD card !!...\n");
         return;
     }
-    if (PrepareCard(card_chores, kCardAnswerWait) == CardAnswer::kRefused)
+    if (PrepareCard(card_chores, budget::kCardAnswer) == CardAnswer::kRefused)
         return FailRecordStart(MSG_RECORD_FAILED);
     NameNewRecording(file_path, sizeof file_path);
     if (!run.Start(RunKind::kRecord)) {
@@ -245,12 +234,24 @@ Uint32 PostExitOverdue(Uint32, void* view)
 
 void RunControl::RequestExit()
 {
+    StartLeave();
     view_.exit_request = true;
     WakePlayback();
-    // The worker answers within a second, a stalled card's included; one
+    // The worker answers within the leave, a stalled card's included; one
     // that does not is held by a device that hangs.
     if (!exit_timer_)
-        exit_timer_ = SDL_AddTimer(kExitAnswerMs, PostExitOverdue, &view_);
+        exit_timer_ = SDL_AddTimer(static_cast<Uint32>(leave_->Within(budget::kLeave).count()),
+                                   PostExitOverdue, &view_);
+}
+
+void RunControl::StartLeave()
+{
+    leave_->Start();
+}
+
+std::chrono::milliseconds RunControl::LeaveWithin(std::chrono::milliseconds bound) const
+{
+    return leave_->Within(bound);
 }
 
 bool RunControl::ExitOverdue()
@@ -328,12 +329,12 @@ void RunControl::StopWorkers()
     DisarmExitTimer();
     if (!view_.record_thread && !view_.play_thread)
         return;
-    const bool overdue = view_.exit_request && worker_running_;
+    StartLeave();
     view_.stop_request = true;
     WakePlayback();
-    // A worker that ends its run takes a second at most, a stalled card's
-    // included; one that did not answer a leave is held by its device.
-    ReapWorkers(true, true, std::chrono::milliseconds(overdue ? 200 : 1500));
+    // A worker that ends its run does so within the leave, a stalled card's
+    // included; one that does not is held by its device.
+    ReapWorkers(true, true, LeaveWithin(budget::kLeave));
 }
 
 bool RunControl::Join(SDL_Thread*& thread, std::chrono::milliseconds bound)
@@ -374,7 +375,7 @@ void RunControl::ShowElapsed()
 
 bool RunControl::AwaitCard(const std::function<bool(std::chrono::milliseconds)>& ready, RunEnd* end)
 {
-    while (!ready(kRequestLook)) {
+    while (!ready(budget::kRequestLook)) {
         if (view_.exit_request) {
             *end = RunEnd::kExit;
             return false;
@@ -585,7 +586,7 @@ void RunControl::DisableAndDraw(CMemButton* button)
     hold.lock();
     // Bounded: the callers hold the status monitor or end a run, and a main
     // thread that no longer draws must not keep either for ever.
-    frame_drawn_.wait_for(hold, std::chrono::seconds(2),
+    frame_drawn_.wait_for(hold, LeaveWithin(budget::kDraw),
                           [&] { return frames_flipped_ > after || draw_waits_released_ > 0; });
 }
 

@@ -23,7 +23,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+
+#include "app/budget.h"
 
 class CRecorderView;
 class CMemButton;
@@ -76,6 +79,12 @@ public:
     // behind (Abandoned), with what it uses.
     void StopWorkers();
     bool Abandoned() const { return abandoned_; }
+    // The leave has begun: from now on every wait on its way, on any
+    // thread, ends by its deadline. The first call holds.
+    void StartLeave();
+    // `bound`, or what is left of the leave when that is shorter.
+    std::chrono::milliseconds LeaveWithin(std::chrono::milliseconds bound) const;
+    std::shared_ptr<const budget::Deadline> Leave() const { return leave_; }
     // Main thread, on EVT_EXIT_OVERDUE: true when the leave asked for is
     // still unanswered by a worker still at work.
     bool ExitOverdue();
@@ -126,7 +135,7 @@ private:
     void WorkerEnded();
     void DisarmExitTimer();
     Reaped ReapWorkers(bool record, bool play,
-                       std::chrono::milliseconds bound = std::chrono::seconds(5));
+                       std::chrono::milliseconds bound = budget::kWorkerEnd);
 
     CRecorderView& view_;
     std::atomic<RunState> state_{RunState::kIdle};
@@ -135,6 +144,7 @@ private:
     std::mutex end_lock_;
     std::condition_variable worker_ended_;
     bool abandoned_ = false;
+    const std::shared_ptr<budget::Deadline> leave_ = std::make_shared<budget::Deadline>();
     SDL_TimerID exit_timer_ = nullptr;
     // Written by the worker, read once it has been joined.
     bool outcome_shown_ = false;

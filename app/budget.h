@@ -1,0 +1,99 @@
+#pragma once
+// Every bound on a wait, named once, and the promises they add up to. A
+// bound is what a thread may wait for something that answers at once when
+// all is well; only a device or a card that hangs or stalls runs into one.
+// Where a promise is a sum of bounds, the sum is checked here.
+//
+// The promises:
+//   - a stop or leave is taken up by the run's worker within kTakeUp;
+//   - a record press starts within kStart, whatever the card does;
+//   - a leave ends within kLeave, whatever the devices and the card do;
+//   - a worker waits kDraw at most for the main thread to show its button.
+
+#include <atomic>
+#include <chrono>
+
+namespace budget {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kTakeUp{50};
+constexpr milliseconds kStart{500};
+constexpr milliseconds kLeave{1000};
+constexpr milliseconds kDraw{2000};
+
+// ---- A run's worker ----
+
+// The record worker waits this long for sound before it looks at its
+// requests again; a worker waiting for the card, this long.
+constexpr milliseconds kRecordPoll{20};
+constexpr milliseconds kRequestLook{50};
+static_assert(kRecordPoll <= kTakeUp && kRequestLook <= kTakeUp,
+              "a worker looks at its requests within the take-up promise");
+// A worker that has posted its run's end returns at once; only a hang runs
+// into this.
+constexpr milliseconds kWorkerEnd{5000};
+
+// ---- A recording's start ----
+
+// A record press waits this long for the card's answer to the write probe,
+// and record_open this long for the new file's start header: a card that
+// stalls longer is left to the writer, while the sound goes into its buffer.
+constexpr milliseconds kCardAnswer{200};
+constexpr milliseconds kHeader{250};
+static_assert(kCardAnswer + kHeader < kStart, "a recording starts within half a second");
+
+// ---- A run's end ----
+
+// The writer's catching up for a header rewrite, and its end of the file at
+// a close; a card that stalls longer is left to the writer.
+constexpr milliseconds kFlush{150};
+constexpr milliseconds kFinish{450};
+// A capture told to stop ends at once; one that does not is held by a
+// device that hangs, and is handed its device to close when it lets go.
+constexpr milliseconds kCaptureStop{200};
+// A playback's transfer in flight, waited for by a close.
+constexpr milliseconds kTransfer{300};
+static_assert(kTakeUp + kFlush + kCaptureStop + kFinish < kLeave,
+              "a recording's worker ends its run within a leave");
+static_assert(kTakeUp + kTransfer < kLeave, "a playback's worker ends its run within a leave");
+
+// ---- Sound that does not come ----
+
+// A card that records gives sound many times a second: this long without
+// any, it has stopped, whether it hangs in a call or only stays silent.
+constexpr milliseconds kNoSound{2000};
+// The capture's sleep when poll says nothing: some devices have sound to
+// read although poll never says so.
+constexpr milliseconds kCapturePoll{100};
+
+// The moment a leave must be over by, for every thread that waits on its
+// way: each wait is its own bound or what is left, whichever is shorter.
+// None until Start; the first Start holds.
+class Deadline {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Start()
+    {
+        const Clock::rep when = (Clock::now() + kLeave).time_since_epoch().count();
+        Clock::rep none = kNone;
+        end_.compare_exchange_strong(none, when);
+    }
+    bool Started() const { return end_.load() != kNone; }
+    milliseconds Within(milliseconds bound) const
+    {
+        const Clock::rep end = end_.load();
+        if (end == kNone)
+            return bound;
+        const auto left = std::chrono::duration_cast<milliseconds>(
+            Clock::time_point(Clock::duration(end)) - Clock::now());
+        return left < milliseconds(0) ? milliseconds(0) : left < bound ? left : bound;
+    }
+
+private:
+    static constexpr Clock::rep kNone = 0;
+    std::atomic<Clock::rep> end_{kNone};
+};
+
+}  // namespace budget
