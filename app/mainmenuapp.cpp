@@ -156,8 +156,14 @@ void CMainMenuApp::Release(bool view_exit_instance)
     if (view) {
         if (view_exit_instance)
             view->ExitInstance();
-        delete view;
-        view = nullptr;
+        // A worker left behind by a device that hangs still uses the view:
+        // it stays, reachable from here, until the process ends.
+        if (view->run.LeftBehindAtWork()) {
+            LogMessage(kUnit, __LINE__, "The view stays for the worker left behind.\n");
+        } else {
+            delete view;
+            view = nullptr;
+        }
     }
     if (screen) {
         SDL_FreeSurface(screen);

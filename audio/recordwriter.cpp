@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <thread>
 
 #include "app/logmessage.h"
 #include "audio/wavformat.h"
@@ -14,6 +15,25 @@
 namespace {
 
 constexpr int kFrameBytes = 4;
+
+// A card that blinked out refuses a call until it is back, which nothing
+// here can see: the call is asked again a few times, over 4 s, on the
+// writer's own thread. True once it has gone through.
+template <typename Call>
+bool AskAgain(Call call)
+{
+    static constexpr std::chrono::milliseconds kRetries[] = {
+        std::chrono::milliseconds(250), std::chrono::milliseconds(750),
+        std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)};
+    if (call())
+        return true;
+    for (const std::chrono::milliseconds wait : kRetries) {
+        std::this_thread::sleep_for(wait);
+        if (call())
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -68,7 +88,8 @@ bool RecordWriter::Append(const char* data, size_t bytes)
 {
     std::lock_guard<std::mutex> hold(lock_);
     const size_t room = capacity_ - static_cast<size_t>(queued_ - written_);
-    const size_t take = failed_ || overflowed_ || finishing_ ? 0 : std::min(bytes, room);
+    const bool refused = failed_ || finishing_;
+    const size_t take = refused || overflowed_ ? 0 : std::min(bytes, room);
     // A card slower than the buffer: the file must not go on after a gap
     // as if it were one recording, so it ends where the sound stops. Said
     // now: the card may still hold the writer when the recorder is left.
@@ -88,7 +109,9 @@ bool RecordWriter::Append(const char* data, size_t bytes)
         at = 0;
     }
     queued_ += static_cast<int64_t>(take);
-    dropped_ += static_cast<int64_t>(bytes - take);
+    // Sound a failed file no longer takes was not too much for the buffer.
+    if (!refused)
+        dropped_ += static_cast<int64_t>(bytes - take);
     if (queued_ - written_ >= kRoundBytes)
         work_.notify_one();
     return take == bytes;
@@ -214,7 +237,9 @@ void RecordWriter::EndFile(int64_t bytes)
         std::lock_guard<std::mutex> hold(lock_);
         written_ -= bytes - whole;
     }
-    if (!cut || !Declare(whole) || sys::fdatasync(fd_) != 0)
+    // A header the card refused is asked again, so the file declares what
+    // it holds once the card takes it.
+    if (!cut || !AskAgain([&] { return Declare(whole) && sys::fdatasync(fd_) == 0; }))
         LogMessage("wavrecord.cpp", __LINE__, "(Record) The card did not keep the end of %s.\n",
                    Path().c_str());
     sys::close(fd_);
@@ -232,18 +257,12 @@ void RecordWriter::RemoveEmptyFile()
         path_ = previous_path_;
     }
     LogMessage("wavrecord.cpp", __LINE__, "unlink file(%s)\n", path.c_str());
-    // A card that blinked out refuses the removal until it is back, which
-    // nothing here can see: it is asked again a few times, over 4 s.
-    static constexpr std::chrono::milliseconds kRetries[] = {
-        std::chrono::milliseconds(250), std::chrono::milliseconds(750),
-        std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)};
-    bool removed = sys::unlink(path.c_str()) == 0;
-    for (const std::chrono::milliseconds wait : kRetries) {
-        if (removed)
-            return;
-        std::this_thread::sleep_for(wait);
-        removed = sys::unlink(path.c_str()) == 0 || errno == ENOENT;
-    }
+    bool first = true;
+    const bool removed = AskAgain([&] {
+        const bool gone = sys::unlink(path.c_str()) == 0 || (!first && errno == ENOENT);
+        first = false;
+        return gone;
+    });
     if (!removed)
         LogMessage("wavrecord.cpp", __LINE__, "Can't remove the unfinished WAV file.\n");
 }

@@ -222,7 +222,7 @@ void CRecorderView::Release()
     // A worker held by a device that hangs still uses the stream, the
     // buttons and the view: they stay, for the hand-off to the menu program
     // that comes next ends the process.
-    if (run.Abandoned())
+    if (run.LeftBehindAtWork())
         return;
     Delete(wav);
     if (font) {

@@ -75,7 +75,6 @@ int CheckSdWritable()
     return -1;
 }
 
-
 bool MakeRecordFolder()
 {
     if (RecordFolderThere())

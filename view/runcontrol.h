@@ -79,6 +79,8 @@ public:
     // behind (Abandoned), with what it uses.
     void StopWorkers();
     bool Abandoned() const { return abandoned_; }
+    // A worker left behind is still at work: what it uses must stay.
+    bool LeftBehindAtWork() const { return abandoned_ && worker_running_; }
     // The leave has begun: from now on every wait on its way, on any
     // thread, ends by its deadline. The first call holds.
     void StartLeave();

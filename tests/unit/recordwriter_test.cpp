@@ -14,6 +14,7 @@
 
 #include "audio/wavformat.h"
 #include "platform/sys.h"
+#include "sim/faults.h"
 #include "sim/sdcard.h"
 #include "tests/support/handheld.h"
 #include "tests/support/wait.h"
@@ -235,6 +236,27 @@ TEST_F(RecordWriterTest, AWriterStuckInAStalledCardEndsTheFileByItself)
     EXPECT_EQ(closed_with.load(), static_cast<int64_t>(sound.size()));
     EXPECT_TRUE(support::CardFilesClosed());
     EXPECT_TRUE(HoldsTrulyDeclared(ReadFile(Name(0)), 0));
+}
+
+// A card that refuses the header's rewrite fails the recording there, and
+// refuses it again when the file is ended: asked again a moment later, it
+// takes it, and the header declares what the file holds. What the writer
+// refused after the failure was not too much for the buffer, and is not
+// counted so.
+TEST_F(RecordWriterTest, AHeaderTheCardRefusedIsRewrittenOnceItTakesItAgain)
+{
+    const sim::faults::Fault refused{sim::faults::Device::kCard, sim::faults::Action::kFail,
+                                     "lseek", 0};
+    const std::shared_ptr<RecordWriter> writer = Start(RecordWriter::kBufferBytes, 1 << 30);
+    sim::faults::Place(refused);
+    const Bytes sound = Sound(0, RecordWriter::kRoundBytes);
+    ASSERT_TRUE(writer->Append(reinterpret_cast<const char*>(sound.data()), sound.size()));
+    ASSERT_TRUE(support::Eventually([&] { return writer->Failed(); }));
+    EXPECT_FALSE(writer->Append(reinterpret_cast<const char*>(sound.data()), sound.size()));
+    sim::faults::Place(refused);
+    ASSERT_TRUE(writer->Finish(kHung, nullptr));
+    EXPECT_TRUE(HoldsTrulyDeclared(ReadFile(Name(0)), 0));
+    EXPECT_EQ(writer->Dropped(), 0);
 }
 
 }  // namespace

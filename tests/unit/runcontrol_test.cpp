@@ -21,6 +21,7 @@
 #include "app/mainmenuapp.h"
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
+#include "sim/faults.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
@@ -312,6 +313,29 @@ TEST_F(RunControl, ALeaveNoWorkerTookUpLeavesInsteadOfOutlivingTheRun)
     char exit_view[32] = "";
     theApp.GetExitView(exit_view, sizeof exit_view);
     EXPECT_STREQ(exit_view, "--view-main");
+}
+
+// A recording whose DSP hangs in its fragment request is left behind by the
+// leave. Its owner keeps the view it uses, and once the device lets go the
+// worker ends its run on that view, never on freed memory.
+TEST_F(RunControl, AWorkerLeftBehindEndsItsRunOnTheViewItsOwnerKept)
+{
+    using sim::faults::Device;
+    sim::faults::Place({Device::kDsp, sim::faults::Action::kHang, "SETFRAGMENT", 0});
+    view_->OnKeyCommand(0, 18);
+    ASSERT_TRUE(support::Eventually([] { return sim::faults::Hung(Device::kDsp) == 1; }));
+    view_->OnKeyCommand(0, 14);
+    // Nobody answers the leave: it goes on without the worker.
+    ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_QUIT_LOOP); }, true));
+    theApp.view = view_;
+    view_ = nullptr;
+    theApp.ExitInstance();
+    ASSERT_NE(theApp.view, nullptr) << "the view went with its worker still at work";
+    ASSERT_TRUE(theApp.view->run.LeftBehindAtWork());
+    sim::faults::Heal(Device::kDsp);
+    EXPECT_TRUE(support::Eventually([] { return !theApp.view->run.LeftBehindAtWork(); }));
+    delete theApp.view;
+    theApp.view = nullptr;
 }
 
 // A playback whose file cannot be opened, or is no WAV, shows message 1,
