@@ -327,15 +327,18 @@ TEST_F(RunControl, AWorkerLeftBehindEndsItsRunOnTheViewItsOwnerKept)
     view_->OnKeyCommand(0, 14);
     // Nobody answers the leave: it goes on without the worker.
     ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_QUIT_LOOP); }, true));
+    // The application's owner ends it, as at the hand-over.
+    CRecorderView* const own_view = theApp.view;
     theApp.view = view_;
     view_ = nullptr;
     theApp.ExitInstance();
-    ASSERT_NE(theApp.view, nullptr) << "the view went with its worker still at work";
-    ASSERT_TRUE(theApp.view->run.LeftBehindAtWork());
+    CRecorderView* const kept = theApp.view;
+    theApp.view = own_view;
+    ASSERT_NE(kept, nullptr) << "the view went with its worker still at work";
+    ASSERT_TRUE(kept->run.LeftBehindAtWork());
     sim::faults::Heal(Device::kDsp);
-    EXPECT_TRUE(support::Eventually([] { return !theApp.view->run.LeftBehindAtWork(); }));
-    delete theApp.view;
-    theApp.view = nullptr;
+    EXPECT_TRUE(support::Eventually([&] { return !kept->run.LeftBehindAtWork(); }));
+    delete kept;
 }
 
 // A playback whose file cannot be opened, or is no WAV, shows message 1,
