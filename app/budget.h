@@ -67,6 +67,15 @@ constexpr milliseconds kNoSound{2000};
 // read although poll never says so.
 constexpr milliseconds kCapturePoll{100};
 
+// ---- On a thread's own time ----
+
+// A card that blinked out refuses a call until it is back, which nothing
+// can see: the writer asks again after each of these, over 4 s.
+constexpr milliseconds kCardRetries[] = {milliseconds(250), milliseconds(750), milliseconds(1000),
+                                         milliseconds(2000)};
+// A play-out naps at most this long between looks at what is left to play.
+constexpr milliseconds kPlayOutNap{100};
+
 // The moment a leave must be over by, for every thread that waits on its
 // way: each wait is its own bound or what is left, whichever is shorter.
 // None until Start; the first Start holds.

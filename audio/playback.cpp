@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/budget.h"
 #include "app/logmessage.h"
 #include "platform/oss.h"
 #include "platform/sys.h"
@@ -20,7 +21,7 @@ namespace {
 // The fastest sound the device plays, 44.1 kHz 16-bit stereo, in bytes a
 // millisecond: the play-out's naps never outlast what is left.
 constexpr int kMostBytesPerMs = 176;
-constexpr int kLongestNapMs = 100;
+constexpr int kLongestNapMs = static_cast<int>(budget::kPlayOutNap.count());
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "app/budget.h"
 #include "app/logmessage.h"
 #include "audio/wavformat.h"
 #include "platform/sys.h"
@@ -16,18 +17,15 @@ namespace {
 
 constexpr int kFrameBytes = 4;
 
-// A card that blinked out refuses a call until it is back, which nothing
-// here can see: the call is asked again a few times, over 4 s, on the
-// writer's own thread. True once it has gone through.
+// A card that blinked out refuses a call until it is back: the call is
+// asked again a few times, on the writer's own thread. True once it has
+// gone through.
 template <typename Call>
 bool AskAgain(Call call)
 {
-    static constexpr std::chrono::milliseconds kRetries[] = {
-        std::chrono::milliseconds(250), std::chrono::milliseconds(750),
-        std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)};
     if (call())
         return true;
-    for (const std::chrono::milliseconds wait : kRetries) {
+    for (const std::chrono::milliseconds wait : budget::kCardRetries) {
         std::this_thread::sleep_for(wait);
         if (call())
             return true;

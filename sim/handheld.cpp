@@ -24,8 +24,9 @@ Handheld& Handheld::Instance()
 {
     // Built on first use: the recorder asks for the clock and the battery
     // while its globals are constructed, before main, and a real handheld is
-    // in its state before the recorder starts.
-    static Handheld machine;
+    // in its state before the recorder starts. Never destroyed: a thread
+    // left behind in a stalled card may still call in at exit.
+    static Handheld& machine = *new Handheld;
     static const bool powered_on = [] {
         scenario::PowerOn(machine);
         return true;

@@ -56,9 +56,11 @@ private:
     std::unordered_map<int, Kind> kinds_;
 };
 
+// Never destroyed: a thread left behind in a stalled card may still call
+// in while the process's statics are torn down at exit.
 Descriptors& Table()
 {
-    static Descriptors table;
+    static Descriptors& table = *new Descriptors;
     return table;
 }
 
