@@ -164,11 +164,24 @@ int PlayWorker(void* param)
 
 void RunControl::WorkerEnded()
 {
-    {
-        std::lock_guard<std::mutex> hold(end_lock_);
-        worker_running_ = false;
-    }
+    // Notified under the lock: once it is let go the worker touches nothing
+    // of the view's, and an owner that sees the worker ended may delete it.
+    std::lock_guard<std::mutex> hold(end_lock_);
+    worker_running_ = false;
     worker_ended_.notify_all();
+}
+
+RunControl::~RunControl()
+{
+    // The view's owner deletes it only once a worker left behind has ended.
+    if (left_behind_ && !LeftBehindAtWork())
+        SDL_WaitThread(left_behind_, nullptr);
+}
+
+bool RunControl::LeftBehindAtWork()
+{
+    std::lock_guard<std::mutex> hold(end_lock_);
+    return abandoned_ && worker_running_;
 }
 
 // ---- The run's life ----
@@ -345,10 +358,12 @@ bool RunControl::Join(SDL_Thread*& thread, std::chrono::milliseconds bound)
     {
         std::unique_lock<std::mutex> hold(end_lock_);
         if (!worker_ended_.wait_for(hold, bound, [this] { return !worker_running_; })) {
-            // Left behind, never joined: what it uses must outlive the
-            // recorder, which hands over to the menu program next.
+            // Left behind: what it uses must outlive the recorder, which
+            // hands over to the menu program next. Joined only if it ends
+            // before the view does.
             LogMessage(kUnit, __LINE__, "A worker does not end: it is left behind.\n");
             abandoned_ = true;
+            left_behind_ = thread;
             thread = nullptr;
             return false;
         }

@@ -48,6 +48,7 @@ enum class RunEnd {
 class RunControl {
 public:
     explicit RunControl(CRecorderView& view) : view_(view) {}
+    ~RunControl();
     RunControl(const RunControl&) = delete;
     RunControl& operator=(const RunControl&) = delete;
 
@@ -80,7 +81,7 @@ public:
     void StopWorkers();
     bool Abandoned() const { return abandoned_; }
     // A worker left behind is still at work: what it uses must stay.
-    bool LeftBehindAtWork() const { return abandoned_ && worker_running_; }
+    bool LeftBehindAtWork();
     // The leave has begun: from now on every wait on its way, on any
     // thread, ends by its deadline. The first call holds.
     void StartLeave();
@@ -146,6 +147,7 @@ private:
     std::mutex end_lock_;
     std::condition_variable worker_ended_;
     bool abandoned_ = false;
+    SDL_Thread* left_behind_ = nullptr;
     const std::shared_ptr<budget::Deadline> leave_ = std::make_shared<budget::Deadline>();
     SDL_TimerID exit_timer_ = nullptr;
     // Written by the worker, read once it has been joined.
