@@ -95,7 +95,9 @@ TEST(StartFailure, WithoutTheGpioDriverTheCardIsNotWatched)
                                      .At(2700, "card in")
                                      .Tap(2800, "key down")
                                      .Tap(4000, "key down")
-                                     .Tap(4500, "key tab")
+                                     // Well after the stop has ended the run,
+                                     // on a loaded machine too.
+                                     .Tap(6000, "key tab")
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 20, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
