@@ -397,11 +397,14 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
     // when the call lets go.
     if (!stopped)
         recording->HandOver(std::move(device_));
+    // Closed with the stream free, as the devices are opened.
+    SoundDevice device = std::move(device_);
     wav_fd = -1;
     mode_ = Mode::kIdle;
     hold.unlock();
     const std::shared_ptr<RecordWriter> writer =
         recording->Finish(Within(budget::kFinish), closer != Closer::kDestructor);
+    device.soundcard_close();
     hold.lock();
     last_writer_ = writer;
     last_path_ = writer->Path();
@@ -409,7 +412,6 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
     if (recording_ == recording)
         recording_.reset();
     byte_count = 0;
-    device_.soundcard_close();
     ReleaseBlock();
 }
 
@@ -422,8 +424,12 @@ void CWavRecord::Close(Closer closer)
     }
     if (wav_fd == -1) {
         // What an open of the devices alone left, the end releases.
-        if (closer == Closer::kDestructor && (device_.dsp_fd() >= 0 || device_.mixer_fd() >= 0))
-            device_.soundcard_close();
+        if (closer == Closer::kDestructor && (device_.dsp_fd() >= 0 || device_.mixer_fd() >= 0)) {
+            SoundDevice device = std::move(device_);
+            hold.unlock();
+            device.soundcard_close();
+            hold.lock();
+        }
         block_buf.reset();
         return;
     }
@@ -435,9 +441,7 @@ void CWavRecord::Close(Closer closer)
     // devices and the buffer when the device lets go.
     if (!free)
         playback_.Abandon(std::move(device_), std::move(block_buf));
-    // A playback wrote nothing: a sync here would only wait out a stalled
-    // card's writes, and hold up the stop.
-    sys::close(wav_fd);
+    const int file = wav_fd;
     wav_fd = -1;
     // Both texts print the count as it was, whichever run it counted.
     if (closer != Closer::kDestructor)
@@ -446,10 +450,17 @@ void CWavRecord::Close(Closer closer)
                                              : "(Play) Read sound data=%ld\n",
                    static_cast<long>(byte_count));
     byte_count = 0;
-    device_.dsp_reset();
-    device_.soundcard_close();
+    SoundDevice device = std::move(device_);
     ReleaseBlock();
     mode_ = Mode::kIdle;
+    hold.unlock();
+    // The file and the devices are closed with the stream free: a card or
+    // a device that hangs in its close holds up this thread alone, never a
+    // stop or a leave that asks for the stream meanwhile. A playback wrote
+    // nothing: a sync here would only wait out a stalled card's writes.
+    sys::close(file);
+    device.dsp_reset();
+    device.soundcard_close();
 }
 
 void CWavRecord::record_close()

@@ -38,6 +38,8 @@ const HungCall kHungCalls[] = {
     {"PlaybackInAReadOfItsSound", true, "card", "read", 2900, "key backspace", "--view-apps"},
     {"PlaybackInAFragmentAnswerWhilePlaying", true, "dsp", "GETBLKSIZE", 2900, "key backspace",
      "--view-apps"},
+    {"PlaybackInItsCloseAndTheUserLeaves", true, "dsp", "close", 2400, "key kp_plus",
+     "--view-main"},
     {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", 2400, "card out",
      "--view-main"},
     {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", 2400, "key kp_plus",
