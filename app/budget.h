@@ -60,8 +60,8 @@ static_assert(kTakeUp + kTransfer < kLeave, "a playback's worker ends its run wi
 
 // ---- Sound that does not come ----
 
-// A card that records gives sound many times a second: this long without
-// any, it has stopped, whether it hangs in a call or only stays silent.
+// A card that records answers many times a second: a call to it that has
+// not come back after this long is a device that gives no more sound.
 constexpr milliseconds kNoSound{2000};
 // The capture's sleep when poll says nothing: some devices have sound to
 // read although poll never says so.

@@ -34,7 +34,8 @@ struct Capture::State {
     std::condition_variable changed;
     int64_t captured = 0;  // bytes the thread took in
     int64_t taken = 0;     // of them, handed over by Take
-    std::chrono::steady_clock::time_point last_sound = std::chrono::steady_clock::now();
+    // When the thread went into the device call it is in; 0 between calls.
+    std::atomic<std::chrono::steady_clock::rep> in_call_since{0};
     bool closing = false;
     bool failed = false;
     bool ended = false;
@@ -66,6 +67,11 @@ Capture::~Capture()
     Stop(budget::kCaptureStop);
 }
 
+void Capture::EnterCall(State& s)
+{
+    s.in_call_since = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
 // Takes in whatever the card has whenever it has it, and on every timeout
 // too. The DSP is non-blocking, so a read never holds the thread and a stop
 // is seen at once through the wake pipe. A wake-up is taken by the thread it
@@ -75,7 +81,9 @@ void Capture::Loop(const std::shared_ptr<State>& s)
     bool failed = false;
     while (!s->stop.load() && !failed) {
         struct pollfd fds[2] = {{s->dsp_fd, POLLIN, 0}, {s->wake->fd(), POLLIN, 0}};
+        EnterCall(*s);
         const int ready = sys::poll(fds, 2, kPollMs);
+        s->in_call_since = 0;
         if (fds[1].revents & POLLIN)
             s->wake->Drain();
         if (s->stop.load())
@@ -84,7 +92,9 @@ void Capture::Loop(const std::shared_ptr<State>& s)
                              !(fds[0].revents & POLLIN);
         int64_t got = 0;
         for (;;) {
+            EnterCall(*s);
             const ssize_t n = sys::read(s->dsp_fd, s->buf.get(), s->block);
+            s->in_call_since = 0;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
                 !s->stop.load()) {
                 // A device that fails its reads records nothing more: the
@@ -104,8 +114,6 @@ void Capture::Loop(const std::shared_ptr<State>& s)
         {
             std::lock_guard<std::mutex> hold(s->lock);
             s->captured += got;
-            if (got > 0)
-                s->last_sound = std::chrono::steady_clock::now();
             s->failed = s->failed || failed;
             if (got > 0 || failed)
                 s->changed.notify_all();
@@ -132,8 +140,12 @@ int Capture::Wait(int timeout_ms)
                        [&] { return s.closing || s.failed || s.captured > s.taken; });
     // Looked at here, not by the thread: a device that hangs keeps the
     // thread in its call.
-    const bool silent = !s.closing && !s.failed && !s.ended &&
-                        std::chrono::steady_clock::now() - s.last_sound >= budget::kNoSound;
+    const auto since = s.in_call_since.load();
+    const bool silent =
+        !s.closing && !s.failed && !s.ended && since != 0 &&
+        std::chrono::steady_clock::now().time_since_epoch().count() - since >=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget::kNoSound)
+                .count();
     if (silent)
         s.failed = true;
     const int fresh = !s.closing && s.captured > s.taken ? 1 : 0;

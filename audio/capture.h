@@ -53,6 +53,9 @@ public:
 private:
     struct State;
     static void Loop(const std::shared_ptr<State>& state);
+    // Notes that the thread goes into a device call: a call that does not
+    // come back within the bound is a device that gives no more sound.
+    static void EnterCall(State& state);
 
     const std::shared_ptr<State> state_;
 };

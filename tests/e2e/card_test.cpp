@@ -240,9 +240,11 @@ TEST(Card, PulledDuringAPlaybackEndsTheRunAndLeavesForTheMainView)
     const std::string scenario = Scenario()
                                      .Tap(300, "key down")
                                      .Tap(1800, "key down")  // 1.5 s recorded
-                                     .Tap(2300, e2e::kPlayButton)
-                                     .At(2800, "card out")
-                                     .At(5500, "shot late.bmp")
+                                     // Once the stop has ended the run, on a
+                                     // loaded machine too.
+                                     .Tap(2800, e2e::kPlayButton)
+                                     .At(3300, "card out")
+                                     .At(6000, "shot late.bmp")
                                      .At(15000, "quit")
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
