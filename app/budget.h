@@ -89,7 +89,6 @@ public:
         Clock::rep none = kNone;
         end_.compare_exchange_strong(none, when);
     }
-    bool Started() const { return end_.load() != kNone; }
     milliseconds Within(milliseconds bound) const
     {
         const Clock::rep end = end_.load();

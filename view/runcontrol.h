@@ -77,9 +77,8 @@ public:
     Reaped Reap(RunKind kind);
     // Asks a worker to stop and waits for it (teardown, leaving), as long as
     // a worker that answers needs; one held by a device that hangs is left
-    // behind (Abandoned), with what it uses.
+    // behind (LeftBehindAtWork), with what it uses.
     void StopWorkers();
-    bool Abandoned() const { return abandoned_; }
     // A worker left behind is still at work: what it uses must stay.
     bool LeftBehindAtWork();
     // The leave has begun: from now on every wait on its way, on any
