@@ -49,13 +49,14 @@ int Playback::OpenWav(const char* path, WavFormat* format)
     return fd;
 }
 
-void Playback::Begin(int bits)
+void Playback::Begin(const WavFormat& format)
 {
     stop_asked_ = false;
-    sync_only_ = false;
     written_ = 0;
+    bytes_per_second_ =
+        std::max(1, static_cast<int>(format.sample_rate * format.channels * (format.bits / 8)));
     // 8-bit samples are unsigned: their silence is the middle value.
-    silence_ = static_cast<char>(bits == 8 ? 0x80 : 0);
+    silence_ = static_cast<char>(format.bits == 8 ? 0x80 : 0);
 }
 
 // A stop or a close woke the worker: the wake-up is taken here, by the
@@ -115,8 +116,8 @@ Playback::Result Playback::FillLastFragment(int fd) const
 // Waits until the device has played what it holds, asking it how much is
 // left and napping about that long, awake for a stop or a close. A device
 // that cannot tell, or whose answer stops going down (a sound server's
-// emulation counts its own latency, which never ends), is left to its sync
-// (kNoDelay).
+// emulation counts its own latency, which never ends), is napped through
+// by the clock instead (kNoDelay).
 Playback::Result Playback::PlayOut(int fd) const
 {
     for (int before = INT_MAX;;) {
@@ -135,6 +136,28 @@ Playback::Result Playback::PlayOut(int fd) const
             return Result::kDone;
         }
     }
+}
+
+// A device that cannot tell what it has left cannot be ahead of the clock
+// either: all it took has played, or nearly, once the time it takes has
+// passed since the first write. That time is napped through awake for a
+// stop or a close, so only the worker calls the device; the sync after it
+// has at most what the device started late by (kNoDelay).
+Playback::Result Playback::NapThroughWritten(int fd) const
+{
+    using namespace std::chrono;
+    const steady_clock::time_point end =
+        first_write_ + microseconds(written_ * 1000000 / bytes_per_second_);
+    for (steady_clock::time_point now; (now = steady_clock::now()) < end;) {
+        struct pollfd wake = {wake_.fd(), POLLIN, 0};
+        const int nap = static_cast<int>(std::clamp<long long>(
+            duration_cast<milliseconds>(end - now).count(), 1, kLongestNapMs));
+        if (sys::poll(&wake, 1, nap) > 0) {
+            CalledOff(fd);
+            return Result::kDone;
+        }
+    }
+    return Result::kNoDelay;
 }
 
 Playback::Result Playback::Failed(const char* call, int error)
@@ -158,26 +181,31 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
         return Result::kDone;
     const int fd = device.dsp_fd();
     active_ = true;
-    syncing_ = len == 0 && sync_only_;
     hold.unlock();
     // The device is the close's to hand over meanwhile: only its
     // descriptor, taken under the lock, is used.
-    Result result = Result::kNoDelay;
+    Result result = Result::kDone;
     if (len > 0) {
+        if (written_ == 0)
+            first_write_ = std::chrono::steady_clock::now();
         result = WriteWhenRoom(fd, buf, static_cast<size_t>(len));
         // The worker's own count: only it reads it, between transfers.
         written_ += len;
-    } else if (!sync_only_) {
+    } else {
         result = FillLastFragment(fd);
         if (result == Result::kDone)
             result = PlayOut(fd);
+        if (result == Result::kNoDelay)
+            result = NapThroughWritten(fd);
     }
     if (result == Result::kNoDelay) {
-        // Only a drop from another thread cuts a sync short (Stop).
+        // What the device still holds, it plays out in a sync, which
+        // nothing cuts short: a stop is seen once it returns.
         hold.lock();
-        sync_only_ = syncing_ = true;
         const bool called_off = stop_asked_ || closes_waiting_ > 0;
         hold.unlock();
+        if (called_off)
+            CalledOff(fd);
         result = Result::kDone;
         if (!called_off && sys::ioctl(fd, oss::kDspSync, nullptr) != 0)
             result = Failed("sync", errno);
@@ -195,7 +223,6 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
 bool Playback::Landed()
 {
     active_ = false;
-    syncing_ = false;
     done_.notify_all();
     if (!abandoned_)
         return true;
@@ -219,15 +246,6 @@ int Playback::ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file
     if (!Landed())
         return 0;
     return static_cast<int>(got);
-}
-
-void Playback::Stop(SoundDevice& device)
-{
-    stop_asked_ = true;
-    // The worker, woken, drops what the device holds itself; a sync that
-    // the device holds it in is cut short only by a drop from here.
-    if (syncing_)
-        device.dsp_reset();
 }
 
 bool Playback::WaitForTransfer(std::unique_lock<std::mutex>& hold, std::chrono::milliseconds wait)

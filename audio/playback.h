@@ -2,14 +2,17 @@
 // The transfers of one playback into the DSP, on the play worker's thread:
 // each block written as soon as the device has room for it, so the device
 // paces the worker and holds a few blocks ahead, and at the end the
-// play-out of what it holds. A stop or a close calls the wait off through
-// the wake pipe; a close that cannot wait for a device that hangs hands the
-// devices over, and the transfer releases them when the device lets go.
+// play-out of what it holds. Only the worker calls the device: a stop or a
+// close calls its wait off through the wake pipe, and the worker drops
+// what the device holds itself. A close that cannot wait for a device that
+// hangs hands the devices over, and the transfer releases them when the
+// device lets go.
 //
 // Every member is called with the stream's lock held (`hold`); a transfer
 // releases it while it waits on the device, so a close never waits behind
 // a device that hangs.
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -31,9 +34,9 @@ public:
     // nothing left open.
     static int OpenWav(const char* path, WavFormat* format);
 
-    // A new playback of samples of `bits` bits: no stop asked, nothing in
+    // A new playback of the file's `format`: no stop asked, nothing in
     // flight, nothing written.
-    void Begin(int bits);
+    void Begin(const WavFormat& format);
     // Writes `len` bytes of `buf` as the device makes room (len > 0), or
     // waits until what it holds has played (len 0). kClosed when a close came
     // before or meanwhile; kDone at once, moving nothing, after a stop;
@@ -47,10 +50,11 @@ public:
     // buffer. The bytes read; 0 at the end or when a close came meanwhile.
     int ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file_fd, char* buf,
                   int capacity);
-    // A stop: the transfer in flight returns at once, and what the device
-    // holds is dropped, by the worker itself but for a device that can only
-    // sync. The caller has woken the worker's wait.
-    void Stop(SoundDevice& device);
+    // A stop: the transfer in flight returns at once, and the worker drops
+    // what the device holds; but a sync, the last moment of a device that
+    // cannot tell what it has left to play, ends first. The caller has
+    // woken the worker's wait.
+    void Stop() { stop_asked_ = true; }
     bool stopped() const { return stop_asked_; }
     bool in_transfer() const { return active_; }
 
@@ -69,6 +73,7 @@ private:
     Result WriteWhenRoom(int fd, const char* buf, size_t len) const;
     Result FillLastFragment(int fd) const;
     Result PlayOut(int fd) const;
+    Result NapThroughWritten(int fd) const;
     void CalledOff(int fd) const;
     static Result Failed(const char* call, int error);
 
@@ -76,10 +81,10 @@ private:
     bool active_ = false;
     int closes_waiting_ = 0;   // closes waiting for the transfer in flight
     bool stop_asked_ = false;  // no transfer waits any more
-    bool sync_only_ = false;   // the device cannot tell what it has left to play
-    bool syncing_ = false;     // the transfer in flight is a sync
     long long written_ = 0;    // bytes of sound this playback wrote
-    char silence_ = 0;         // a sample of silence, byte by byte
+    std::chrono::steady_clock::time_point first_write_;
+    int bytes_per_second_ = 1;
+    char silence_ = 0;  // a sample of silence, byte by byte
     std::condition_variable done_;
     bool abandoned_ = false;
     SoundDevice abandoned_device_;

@@ -219,7 +219,7 @@ int CWavRecord::play_open(const char* path)
     data_offset = format.data_offset;
     play_bits_ = format.bits;
     byte_count = 0;
-    playback_.Begin(play_bits_);
+    playback_.Begin(format);
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();
     mode_ = Mode::kPlaying;
@@ -376,7 +376,7 @@ void CWavRecord::play_stop()
     if (mode_ != Mode::kPlaying || playback_.stopped())
         return;
     wake_->Wake();
-    playback_.Stop(device_);
+    playback_.Stop();
 }
 
 // ---- Closing ----

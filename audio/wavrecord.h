@@ -118,10 +118,11 @@ public:
     // played, -2 with no file or no DSP, or when a close came meanwhile, -3
     // when the device failed (logged): the song was not heard.
     // play_stop, from any thread, once the worker has been asked to stop:
-    // what the device holds is dropped, so the transfer in flight returns
-    // at once, and until the close dsp_write returns 0 at once without
-    // moving sound (-1 still at the end of the data), for the worker to see
-    // its request.
+    // the transfer in flight returns at once (but for the last sync of a
+    // device that cannot tell what it has left to play), the worker drops
+    // what the device holds, and until the close dsp_write returns 0 at
+    // once without moving sound (-1 still at the end of the data), for the
+    // worker to see its request. It calls no device.
     int play_open(const char* path);
     int file_read();
     int dsp_write(int len);

@@ -488,11 +488,16 @@ bool ParsePower(const Words& w, ScenarioCommand* c, std::string* error)
 bool ParseOss(const Words& w, ScenarioCommand* c, std::string* error)
 {
     if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
-        *error = "expected: oss native|emulated";
+        *error = "expected: oss native|emulated|sync-only";
         return false;
     }
     const bool emulated = w[1] == "emulated";
-    c->act = [emulated](Handheld&) { soundcard::SetEmulated(emulated); };
+    soundcard::Abilities abilities;
+    abilities.tells_delay = w[1] != "sync-only";
+    c->act = [emulated, abilities](Handheld&) {
+        soundcard::SetEmulated(emulated);
+        soundcard::SetAbilities(abilities);
+    };
     return true;
 }
 
@@ -522,7 +527,7 @@ const std::map<std::string, Command>& Commands()
         {"mic", {ParseMic, {"tone", "counter"}}},
         {"gpio", {ParseGpio, {"ok", "absent"}}},
         {"power", {ParsePower, {"cut"}}},
-        {"oss", {ParseOss, {"native", "emulated"}}},
+        {"oss", {ParseOss, {"native", "emulated", "sync-only"}}},
     };
     return commands;
 }

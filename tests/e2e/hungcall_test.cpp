@@ -23,6 +23,11 @@ struct HungCall {
     long placed;
     const char* then;  // what the user, or the card, does while it hangs
     const char* view;  // the hand-over
+    // A second call hung from the start, the device's kind, and how much
+    // later than usual `then` and all after it come.
+    const char* also = nullptr;
+    const char* oss = "native";
+    long later = 0;
 };
 
 // A recording of 1.5 s from 200 ms is made first for a playback, which
@@ -40,6 +45,10 @@ const HungCall kHungCalls[] = {
      "--view-apps"},
     {"PlaybackInItsCloseAndTheUserLeaves", true, "dsp", "close", 2400, "key kp_plus",
      "--view-main"},
+    // The song's end is played out with a sync; a stop must not ask the
+    // device anything from the main thread, which would hang with it.
+    {"PlaybackInTheSyncOfADeviceThatCannotTellItsDelay", true, "dsp", "SYNC", 2400, "key backspace",
+     "--view-apps", "RESET", "sync-only", 1500},
     {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", 2400, "card out",
      "--view-main"},
     {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", 2400, "key kp_plus",
@@ -58,17 +67,22 @@ TEST_P(HungCallTest, TheUserCanStillStopAndLeave)
     const HungCall& c = GetParam();
     Handheld handheld;
     Scenario scenario;
+    scenario.At(0, std::string("oss ") + c.oss);
     if (c.playback)
         scenario.Tap(200, "key down").Tap(1700, "key down");
     const std::string device = c.device, call = c.call;
     scenario.At(c.placed, device + " hang at " + call)
         .Tap(2500, c.playback ? "key backspace" : "key down");
+    if (c.also)
+        scenario.At(c.placed, device + " hang at " + c.also);
     const std::string then = c.then;
     if (then.rfind("key ", 0) == 0)
-        scenario.Tap(3500, then);
+        scenario.Tap(3500 + c.later, then);
     else
-        scenario.At(3500, then);
-    scenario.Tap(4200, "key tab").Tap(4900, "key tab").At(6400, "quit");
+        scenario.At(3500 + c.later, then);
+    scenario.Tap(4200 + c.later, "key tab")
+        .Tap(4900 + c.later, "key tab")
+        .At(6400 + c.later, "quit");
     const e2e::Run run = handheld.Start(scenario.Text(), 60, {{"HANDHELD_MIC", "counter"}});
     // The fault was met: the run did hang where it was placed.
     EXPECT_EQ(run.Count("fault: " + device + " hangs at " + call), 1) << run.out;

@@ -1042,7 +1042,8 @@ TEST_F(WavRecordTest, TheEndIsPlayedOutAndAStopDropsWhatTheDeviceHolds)
         {"driver, stopped mid-song", false, Stop::kMidSong, true},
         {"emulation, stopped mid-song", true, Stop::kMidSong, true},
         {"driver, stopped in the play-out", false, Stop::kPlayOut, true},
-        {"driver, stopped in its sync", false, Stop::kPlayOut, false},
+        {"driver that cannot tell what is left, stopped in its play-out", false, Stop::kPlayOut,
+         false},
     };
     const char* song = "/mnt/sd/end.wav";
     const Bytes file = MakeWav(2, 22050, 16, kSong);
@@ -1073,8 +1074,7 @@ TEST_F(WavRecordTest, TheEndIsPlayedOutAndAStopDropsWhatTheDeviceHolds)
                 const CWavRecord::Fields f = wav.fields();
                 if (c.stop == Stop::kMidSong)
                     return f.byte_count >= static_cast<long>(kSong / 2);
-                return c.tells_delay ? f.byte_count == static_cast<long>(kSong) && f.in_transfer
-                                     : card::Dsp().syncing;
+                return f.byte_count == static_cast<long>(kSong) && f.in_transfer;
             }));
             stop = true;
             const Clock::time_point asked = Clock::now();
