@@ -32,6 +32,9 @@ enum UserEventCode {
     // A worker asked to end its run for a leave has not answered in time: a
     // device that hangs holds it, and the user leaves without it.
     EVT_EXIT_OVERDUE = 5012,
+    // The status monitor found the SD card gone: the main thread ends the
+    // run and leaves for the menu's main view.
+    EVT_CARD_GONE = 5013,
 };
 
 // The SDL event type of the wake-up; it carries nothing and is never handed

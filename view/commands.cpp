@@ -100,6 +100,9 @@ void CRecorderView::OnUserEvent(int code, void* data1, void*)
     case EVT_WORKER_ENDED:
         OnWorkerEnded();
         break;
+    case EVT_CARD_GONE:
+        OnCardGone();
+        break;
     case EVT_EXIT_OVERDUE:
         if (run.ExitOverdue()) {
             LogMessage(kUnit, __LINE__, "The soundcard does not answer: exit to mainApp...\n");

@@ -71,6 +71,9 @@ public:
     void OnRecordEvent(int code);
     // A worker has returned: its run is reaped, whichever way it ended.
     void OnWorkerEnded();
+    // The status monitor found the SD card gone: message 3, the run's
+    // stream closed, and the leave for the menu's main view.
+    void OnCardGone();
     void OnFileList();
     void OnHelpOpen();
     void OnHelpClose();
@@ -85,9 +88,10 @@ public:
     void OnRecordStop();
     void OnPlayStart();
     void OnPlayStop();
-    // Disable the button and have the main thread draw it; they return once
-    // the disabled button is on screen, or at once when the main thread cannot
-    // draw any more (it is waiting for a worker, or tearing down).
+    // Disable the button and have the main thread draw it (worker threads);
+    // they return once the disabled button is on screen, or at once when the
+    // main thread cannot draw any more (it is waiting for a worker, or
+    // tearing down).
     void DisableRecordAndDraw();
     void DisablePlayAndDraw();
 

@@ -257,6 +257,38 @@ void RunControl::RequestExit()
                                    PostExitOverdue, &view_);
 }
 
+void RunControl::CloseForCardGone()
+{
+    StartLeave();
+    {
+        std::lock_guard<std::mutex> hold(end_lock_);
+        if (card_gone_ != CardGone::kNo)
+            return;
+        card_gone_ = CardGone::kAsked;
+    }
+    WakePlayback();
+    // The worker may be waiting for this thread to draw its button.
+    const DrawWaitRelease release(*this);
+    std::unique_lock<std::mutex> hold(end_lock_);
+    worker_ended_.wait_for(hold, LeaveWithin(budget::kLeave),
+                           [this] { return card_gone_ == CardGone::kClosed || !worker_running_; });
+}
+
+void RunControl::CloseIfCardGone(RunKind kind)
+{
+    if (card_gone_ != CardGone::kAsked)
+        return;
+    if (view_.wav) {
+        if (kind == RunKind::kRecord)
+            view_.wav->record_close();
+        else
+            view_.wav->play_close();
+    }
+    std::lock_guard<std::mutex> hold(end_lock_);
+    card_gone_ = CardGone::kClosed;
+    worker_ended_.notify_all();
+}
+
 void RunControl::StartLeave()
 {
     leave_->Start();
@@ -391,6 +423,8 @@ void RunControl::ShowElapsed()
 bool RunControl::AwaitCard(const std::function<bool(std::chrono::milliseconds)>& ready, RunEnd* end)
 {
     while (!ready(budget::kRequestLook)) {
+        // Nothing is open yet to close.
+        CloseIfCardGone(RunKind::kPlay);
         if (view_.exit_request) {
             *end = RunEnd::kExit;
             return false;
@@ -422,6 +456,7 @@ RunEnd RunControl::RecordLoop()
         // Wait for sound, briefly: the requests below are looked at on
         // every pass.
         wav->dsp_wait(kRecordPollMs);
+        CloseIfCardGone(RunKind::kRecord);
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
         if (wav->file_write(wav->dsp_read()) < 0)
             return RunEnd::kFailed;
@@ -473,6 +508,7 @@ RunEnd RunControl::PlayLoop()
     LogMessage(kUnit, __LINE__, "(Play) PlayStart...\n");
     view_.shown_sec = -1;
     for (;;) {
+        CloseIfCardGone(RunKind::kPlay);
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
         // The device paces this loop: each block returns once the device
         // has taken it, and the end of the data once all has played.

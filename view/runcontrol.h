@@ -64,6 +64,11 @@ public:
     void RequestStop();
     // Leaving the application: the worker ends the run and says so.
     void RequestExit();
+    // The card is gone, and the application leaves: the worker closes the
+    // stream it drives, without a header rewrite, so its next block fails
+    // and the run ends as on a card that refuses it. Returns once the
+    // stream is closed, or when the leave, which begins here, runs out.
+    void CloseForCardGone();
     // Joins a worker that has returned and puts everything back to idle.
     struct Reaped {
         bool any = false;  // there was a worker to join
@@ -131,6 +136,8 @@ private:
     void ShowElapsed();
     // Lets a play worker waiting in the device see a request at once.
     void WakePlayback();
+    // The worker's side of CloseForCardGone, on each pass of its loops.
+    void CloseIfCardGone(RunKind kind);
     // Joins a worker once it has ended, waiting `bound` at most; false (the
     // worker left behind) when it has not.
     bool Join(SDL_Thread*& thread, std::chrono::milliseconds bound);
@@ -145,6 +152,8 @@ private:
     std::atomic<bool> worker_running_{false};
     std::mutex end_lock_;
     std::condition_variable worker_ended_;
+    enum class CardGone { kNo, kAsked, kClosed };
+    std::atomic<CardGone> card_gone_{CardGone::kNo};
     bool abandoned_ = false;
     SDL_Thread* left_behind_ = nullptr;
     const std::shared_ptr<budget::Deadline> leave_ = std::make_shared<budget::Deadline>();

@@ -9,6 +9,7 @@
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
 #include "platform/sys.h"
+#include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
 
@@ -42,8 +43,6 @@ std::unique_lock<std::mutex> CRecorderView::HoldStatusMonitor()
 
 void CRecorderView::StopStatusTimer()
 {
-    // A tick may be waiting for this thread to draw.
-    const RunControl::DrawWaitRelease release(run);
     const auto hold = g_monitors.Hold();
     g_monitors.Dismiss(this);
     if (status_timer) {
@@ -85,19 +84,24 @@ void CRecorderView::StatusTick()
         PostRedraw();
         LogMessage(kUnit, __LINE__, "HOLD OFF View !!\n");
     }
-    if (QuerySdAbsent() == 1) {
-        theApp.SetExitView("--view-main");
-        ShowOutcome(MSG_NO_CARD);
-        if (recording) {
-            DisableRecordAndDraw();
-            if (wav)
-                wav->record_close();
-        } else if (playing) {
-            DisablePlayAndDraw();
-            if (wav)
-                wav->play_close();
-        }
-        LogMessage(kUnit, __LINE__, "No SD card & exit to mainApp !!...\n");
-        PostUserEvent(EVT_QUIT_LOOP, this, nullptr);
+    // The run and its stream belong to the main thread and the worker: the
+    // tick, which holds the monitor's lock, only tells of the card.
+    if (QuerySdAbsent() == 1)
+        PostUserEvent(EVT_CARD_GONE, this, nullptr);
+}
+
+void CRecorderView::OnCardGone()
+{
+    theApp.SetExitView("--view-main");
+    ShowOutcome(MSG_NO_CARD);
+    CMemButton* const button = recording ? record_button : playing ? play_button : nullptr;
+    if (recording || playing) {
+        // On screen before the stream closes: this thread draws it itself.
+        if (button)
+            button->Disable();
+        DrawScreen(SDL_GetVideoSurface());
+        run.CloseForCardGone();
     }
+    LogMessage(kUnit, __LINE__, "No SD card & exit to mainApp !!...\n");
+    PostUserEvent(EVT_QUIT_LOOP, this, nullptr);
 }

@@ -51,6 +51,7 @@ const HungCall kHungCalls[] = {
      "--view-apps", "RESET", "sync-only", 1500},
     {"RecordingInItsFragmentRequestAndTheCardPulled", false, "dsp", "SETFRAGMENT", 2400, "card out",
      "--view-main"},
+    {"RecordingInItsCloseAndTheCardPulled", false, "dsp", "close", 2400, "card out", "--view-main"},
     {"RecordingInItsMixerAndTheUserLeaves", false, "mixer", "WRITE_MIC", 2400, "key kp_plus",
      "--view-main"},
 };
