@@ -43,8 +43,13 @@ for variant in "${variants[@]}"; do
     if [ "$variant" = board ]; then
         # One board at a time: each is an emulated processor of its own.
         (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -L board --timeout 900)
-    else
+    elif [ "$variant" = plain ] || [ "$variant" = asan ] || [ "$variant" = tsan ]; then
         (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300)
+    else
+        # The sweep of a fault over every call is about the threads, which
+        # the PC builds and their sanitizers see; under qemu-user its runs
+        # would cost several times as much.
+        (cd "$RECORDER_BUILD_DIR" && ctest --output-on-failure -j 2 --timeout 300 -LE sweep)
     fi
 done
 echo "All tests passed: ${variants[*]}"

@@ -39,7 +39,6 @@ struct Capture::State {
     bool closing = false;
     bool failed = false;
     bool ended = false;
-    bool given_up = false;  // a stop stopped waiting: the device hangs
     SoundDevice handed_over;
     std::atomic<bool> stop{false};
 };
@@ -58,7 +57,7 @@ Capture::Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
         LogMessage("wavrecord.cpp", __LINE__, "Out of memory for the sound buffer.\n");
         return;
     }
-    std::thread(Loop, state_).detach();
+    thread_.Start(state_, [](State& s) { Loop(s); });
 }
 
 Capture::~Capture()
@@ -76,8 +75,9 @@ void Capture::EnterCall(State& s)
 // too. The DSP is non-blocking, so a read never holds the thread and a stop
 // is seen at once through the wake pipe. A wake-up is taken by the thread it
 // woke, every time: one left in the pipe would end every later wait at once.
-void Capture::Loop(const std::shared_ptr<State>& s)
+void Capture::Loop(State& state)
 {
+    State* const s = &state;
     bool failed = false;
     while (!s->stop.load() && !failed) {
         struct pollfd fds[2] = {{s->dsp_fd, POLLIN, 0}, {s->wake->fd(), POLLIN, 0}};
@@ -186,14 +186,8 @@ void Capture::Closing()
 
 bool Capture::Stop(std::chrono::milliseconds wait)
 {
-    State& s = *state_;
-    s.stop = true;
-    std::unique_lock<std::mutex> hold(s.lock);
-    // Once given up on, never waited for again: a leave must not add up
-    // the waits of every close.
-    if (!s.given_up && !s.changed.wait_for(hold, wait, [&] { return s.ended; }))
-        s.given_up = true;
-    return s.ended;
+    state_->stop = true;
+    return thread_.Join(wait);
 }
 
 void Capture::HandOver(SoundDevice device)

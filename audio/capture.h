@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/ownedthread.h"
 #include "audio/sounddevice.h"
 
 class RecordWriter;
@@ -52,10 +53,11 @@ public:
 
 private:
     struct State;
-    static void Loop(const std::shared_ptr<State>& state);
+    static void Loop(State& state);
     // Notes that the thread goes into a device call: a call that does not
     // come back within the bound is a device that gives no more sound.
     static void EnterCall(State& state);
 
     const std::shared_ptr<State> state_;
+    OwnedThread thread_;
 };

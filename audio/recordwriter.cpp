@@ -70,16 +70,9 @@ void RecordWriter::Begin(Files files)
         std::lock_guard<std::mutex> hold(lock_);
         path_ = files_.path;
     }
-    // The thread holds the writer, so a writer that Finish gave up on still
+    // The thread owns the writer, so a writer that Finish gave up on still
     // has its buffer until it has closed the file.
-    std::shared_ptr<RecordWriter> self = shared_from_this();
-    thread_ = std::thread([self] { self->Run(); });
-}
-
-RecordWriter::~RecordWriter()
-{
-    if (thread_.joinable())
-        thread_.detach();
+    thread_.Start(shared_from_this(), [](RecordWriter& writer) { writer.Run(); });
 }
 
 bool RecordWriter::Append(const char* data, size_t bytes)
@@ -166,10 +159,8 @@ bool RecordWriter::Finish(std::chrono::milliseconds wait, std::function<void(int
     if (!progress_.wait_for(hold, wait, [this] { return closed_; }))
         return false;
     hold.unlock();
-    // Any thread may wait for the end: one of them joins.
-    std::lock_guard<std::mutex> joining(join_lock_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-        thread_.join();
+    // Closed is the thread's last act but its return.
+    thread_.Join(wait);
     return true;
 }
 

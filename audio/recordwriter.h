@@ -27,7 +27,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "app/ownedthread.h"
 
 // Writes the canonical header for `frames` at the descriptor's position: 0,
 // or -1 with "bad file descriptor?" (fd < 0) or "write header errror" (fewer
@@ -78,7 +79,6 @@ public:
     // even that, logged as left), and the writer has failed. A file still on
     // its way counts as made: should it fail later, the writer fails then.
     bool HeaderWritten(std::chrono::milliseconds wait);
-    ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
 
@@ -158,6 +158,5 @@ private:
     bool finishing_ = false;
     bool closed_ = false;
     std::function<void(int64_t)> on_closed_;
-    std::mutex join_lock_;
-    std::thread thread_;
+    OwnedThread thread_;
 };

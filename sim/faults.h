@@ -14,12 +14,12 @@
 // Each one that acts leaves a trace line, "fault: <device> <action> at <call>".
 
 #include <string>
-#include <vector>
+
+#include "sim/faultcalls.h"
 
 namespace sim {
 namespace faults {
 
-enum class Device { kDsp, kMixer, kCard };
 enum class Action { kHang, kFail, kStall };
 
 struct Fault {
@@ -28,10 +28,6 @@ struct Fault {
     std::string call;
     long stall_ms = 0;
 };
-
-// The calls a device can be faulted at, for the scenario's parser.
-const std::vector<std::string>& Calls(Device device);
-const char* NameOf(Device device);
 
 // Armed for the next such call; a fault already armed at the same call is
 // replaced.

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 struct CardChores::Queue {
     std::mutex lock;
@@ -13,7 +12,6 @@ struct CardChores::Queue {
     uint64_t posted = 0;
     uint64_t done = 0;
     bool ending = false;
-    bool started = false;
 
     void Run()
     {
@@ -33,14 +31,9 @@ struct CardChores::Queue {
     }
 
     // Lock held. The number the job will have once done.
-    uint64_t Add(const std::shared_ptr<Queue>& self, std::function<void()> job)
+    uint64_t Add(std::function<void()> job)
     {
         jobs.push_back(std::move(job));
-        if (!started) {
-            // The thread holds the queue: a job stuck in the card keeps it.
-            started = true;
-            std::thread([self] { self->Run(); }).detach();
-        }
         changed.notify_all();
         return ++posted;
     }
@@ -56,21 +49,34 @@ CardChores::CardChores() : queue_(std::make_shared<Queue>()) {}
 
 CardChores::~CardChores()
 {
-    std::lock_guard<std::mutex> hold(queue_->lock);
-    queue_->ending = true;
-    queue_->changed.notify_all();
+    {
+        std::lock_guard<std::mutex> hold(queue_->lock);
+        queue_->ending = true;
+        queue_->changed.notify_all();
+    }
+    // Not waited for: the owner has waited for the work it needs (Idle).
+    thread_.Join(std::chrono::milliseconds(0));
+}
+
+void CardChores::StartOnce()
+{
+    // The thread owns the queue: a job stuck in the card keeps it.
+    if (!thread_.Started())
+        thread_.Start(queue_, [](Queue& queue) { queue.Run(); });
 }
 
 void CardChores::Post(std::function<void()> job)
 {
+    StartOnce();
     std::lock_guard<std::mutex> hold(queue_->lock);
-    queue_->Add(queue_, std::move(job));
+    queue_->Add(std::move(job));
 }
 
 bool CardChores::RunWithin(std::function<void()> job, std::chrono::milliseconds wait)
 {
+    StartOnce();
     std::unique_lock<std::mutex> hold(queue_->lock);
-    const uint64_t number = queue_->Add(queue_, std::move(job));
+    const uint64_t number = queue_->Add(std::move(job));
     return queue_->WaitDone(hold, number, wait);
 }
 

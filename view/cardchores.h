@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include "app/ownedthread.h"
+
 class CardChores {
 public:
     CardChores();
@@ -33,7 +35,10 @@ public:
 
 private:
     struct Queue;
+    // The owner's thread only.
+    void StartOnce();
     // Shared with the thread, which may outlive this object on a stalled
     // card.
     std::shared_ptr<Queue> queue_;
+    OwnedThread thread_;
 };

@@ -43,7 +43,8 @@ time_t UtcTime(const std::string& clock);
 std::string RecordingName(time_t start);
 
 // The run ended by itself with status 0, without a crash or a sanitizer
-// report, and handed over to the menu once, with this view.
+// report, and handed over to the menu once, with this view (any view when
+// empty), and with no descriptor of the recorder's.
 ::testing::AssertionResult EndedWith(const Run& run, const Handheld& handheld,
                                      const std::string& view);
 
