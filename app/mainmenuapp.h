@@ -43,8 +43,9 @@ public:
     CMainMenuApp(const CMainMenuApp&) = delete;
     CMainMenuApp& operator=(const CMainMenuApp&) = delete;
 
-    // Written from the main thread and from SDL's timer thread, read by the
-    // hand-off: each write and read takes the whole argument at once.
+    // Written on the main thread (a pulled card reaches it as the status
+    // monitor's event) and read by the hand-off: each write and read takes
+    // the whole argument at once.
     void SetExitView(const char* view_name);
     void GetExitView(char* out, size_t size);
     // How many times a view to leave for was named: a leave names one once.

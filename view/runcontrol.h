@@ -105,7 +105,7 @@ public:
     void ReleaseDrawWaitsForGood();
 
     // While one lives, no thread waits for the main thread to draw: the main
-    // thread is about to block on a worker or on the status monitor.
+    // thread is about to wait for a worker.
     class DrawWaitRelease {
     public:
         explicit DrawWaitRelease(RunControl& run);
