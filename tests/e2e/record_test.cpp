@@ -123,19 +123,22 @@ TEST(Recording, ByCode18AndButton10StoppedByCode10AndTheButtonPlayedByButton0And
     // Neither the recordings folder nor its parent: both are made.
     ASSERT_EQ(::rmdir(handheld.Path("/mnt/sd/music").c_str()), 0);
     const char* const clock = "2031-12-31 23:59:59";
+    // Each press comes 1.5 s after what it waits for (a stop's close, a
+    // playback's sound), which a loaded machine may draw out: a button is
+    // disabled until then, and a press on it is lost.
     const std::string scenario = Scenario()
                                      .At(0, std::string("clock ") + clock)
                                      .Tap(300, "key down")           // code 18 records from 350
                                      .Tap(2300, "key 266")           // code 10 stops at 2350: 2.0 s
-                                     .Tap(2800, "button 0")          // code 8 plays
-                                     .Tap(5400, "button 10")         // code 18 records from 5450
-                                     .Tap(7000, e2e::kRecordButton)  // stops at 7050: 1.6 s
-                                     .Tap(7500, e2e::kPlayButton)    // plays
-                                     .Tap(9700, "button 1")          // code 9 when idle
-                                     .Tap(14000, "key kp_plus")
+                                     .Tap(3800, "button 0")          // code 8 plays
+                                     .Tap(7400, "button 10")         // code 18 records from 7450
+                                     .Tap(9000, e2e::kRecordButton)  // stops at 9050: 1.6 s
+                                     .Tap(10500, e2e::kPlayButton)   // plays
+                                     .Tap(13700, "button 1")         // code 9 when idle
+                                     .Tap(17000, "key kp_plus")
                                      .Text();
     const time_t from = e2e::UtcTime(clock);
-    const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
+    const e2e::Run run = handheld.Start(scenario, 40, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
 
     EXPECT_FALSE(e2e::Exists(handheld.Path(e2e::kWriteProbe)));
