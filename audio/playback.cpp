@@ -70,6 +70,17 @@ void Playback::CalledOff(int fd) const
     sys::ioctl(fd, oss::kDspReset, nullptr);
 }
 
+// A nap of `ms` awake for a stop or a close: true, the wake-up taken and
+// what the device holds dropped, when one came.
+bool Playback::CalledOffIn(int fd, int ms) const
+{
+    struct pollfd wake = {wake_.fd(), POLLIN, 0};
+    if (sys::poll(&wake, 1, ms) <= 0)
+        return false;
+    CalledOff(fd);
+    return true;
+}
+
 // Writes the block as the device makes room for it; done at once when a
 // stop or a close calls the wait off.
 Playback::Result Playback::WriteWhenRoom(int fd, const char* buf, size_t len) const
@@ -129,12 +140,8 @@ Playback::Result Playback::PlayOut(int fd) const
         if (left >= before)
             return Result::kNoDelay;
         before = left;
-        struct pollfd wake = {wake_.fd(), POLLIN, 0};
-        const int nap = std::clamp(left / kMostBytesPerMs, 1, kLongestNapMs);
-        if (sys::poll(&wake, 1, nap) > 0) {
-            CalledOff(fd);
+        if (CalledOffIn(fd, std::clamp(left / kMostBytesPerMs, 1, kLongestNapMs)))
             return Result::kDone;
-        }
     }
 }
 
@@ -149,13 +156,9 @@ Playback::Result Playback::NapThroughWritten(int fd) const
     const steady_clock::time_point end =
         first_write_ + microseconds(written_ * 1000000 / bytes_per_second_);
     for (steady_clock::time_point now; (now = steady_clock::now()) < end;) {
-        struct pollfd wake = {wake_.fd(), POLLIN, 0};
-        const int nap = static_cast<int>(std::clamp<long long>(
-            duration_cast<milliseconds>(end - now).count(), 1, kLongestNapMs));
-        if (sys::poll(&wake, 1, nap) > 0) {
-            CalledOff(fd);
+        if (CalledOffIn(fd, static_cast<int>(std::clamp<long long>(
+                                duration_cast<milliseconds>(end - now).count(), 1, kLongestNapMs))))
             return Result::kDone;
-        }
     }
     return Result::kNoDelay;
 }

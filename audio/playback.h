@@ -75,6 +75,7 @@ private:
     Result PlayOut(int fd) const;
     Result NapThroughWritten(int fd) const;
     void CalledOff(int fd) const;
+    bool CalledOffIn(int fd, int ms) const;
     static Result Failed(const char* call, int error);
 
     WakePipe& wake_;

@@ -581,8 +581,12 @@ void RunControl::Finish(RunKind kind, RunEnd end)
         return;
     CWavRecord* const wav = view_.wav;
     const bool record = kind == RunKind::kRecord;
-    if (path->disable)
-        DisableAndDraw(record ? view_.record_button : view_.play_button);
+    if (path->disable) {
+        if (record)
+            view_.DisableRecordAndDraw();
+        else
+            view_.DisablePlayAndDraw();
+    }
     if (path->takes_stop)
         view_.stop_request = false;
     if (path->event_before)
