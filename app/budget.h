@@ -52,11 +52,8 @@ constexpr milliseconds kFinish{450};
 // A capture told to stop ends at once; one that does not is held by a
 // device that hangs, and is handed its device to close when it lets go.
 constexpr milliseconds kCaptureStop{200};
-// A playback's transfer in flight, waited for by a close.
-constexpr milliseconds kTransfer{300};
 static_assert(kTakeUp + kFlush + kCaptureStop + kFinish < kLeave,
               "a recording's worker ends its run within a leave");
-static_assert(kTakeUp + kTransfer < kLeave, "a playback's worker ends its run within a leave");
 
 // ---- Sound that does not come ----
 

@@ -24,6 +24,7 @@ constexpr int kPollMs = static_cast<int>(budget::kCapturePoll.count());
 }  // namespace
 
 struct Capture::State {
+    SoundDevice device;
     int dsp_fd;
     size_t block;
     std::unique_ptr<char[]> buf;
@@ -39,15 +40,16 @@ struct Capture::State {
     bool closing = false;
     bool failed = false;
     bool ended = false;
-    SoundDevice handed_over;
+    bool left_behind = false;  // a Stop gave up: the thread closes the device
     std::atomic<bool> stop{false};
 };
 
-Capture::Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
+Capture::Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wake,
                  std::shared_ptr<RecordWriter> writer)
-    : state_(std::make_shared<State>())
+    : state_(std::make_shared<State>()), dsp_fd_(device.dsp_fd()), mixer_fd_(device.mixer_fd())
 {
-    state_->dsp_fd = dsp_fd;
+    state_->device = std::move(device);
+    state_->dsp_fd = dsp_fd_;
     state_->block = block;
     state_->buf.reset(new (std::nothrow) char[block]);
     state_->wake = std::move(wake);
@@ -63,7 +65,8 @@ Capture::Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
 Capture::~Capture()
 {
     state_->wake->Wake();
-    Stop(budget::kCaptureStop);
+    SoundDevice device;
+    Stop(budget::kCaptureStop, &device);
 }
 
 void Capture::EnterCall(State& s)
@@ -126,10 +129,16 @@ void Capture::Loop(State& state)
                 s->wake->Drain();
         }
     }
-    std::lock_guard<std::mutex> hold(s->lock);
-    s->ended = true;
-    s->handed_over.release();
-    s->changed.notify_all();
+    SoundDevice device;
+    {
+        std::lock_guard<std::mutex> hold(s->lock);
+        s->ended = true;
+        if (s->left_behind)
+            device = std::move(s->device);
+        s->changed.notify_all();
+    }
+    // Nobody waits for this thread any more: it lets go of the device itself.
+    device.release();
 }
 
 int Capture::Wait(int timeout_ms)
@@ -184,16 +193,17 @@ void Capture::Closing()
     state_->changed.notify_all();
 }
 
-bool Capture::Stop(std::chrono::milliseconds wait)
+bool Capture::Stop(std::chrono::milliseconds wait, SoundDevice* device)
 {
     state_->stop = true;
-    return thread_.Join(wait);
-}
-
-void Capture::HandOver(SoundDevice device)
-{
+    thread_.Join(wait);
     std::lock_guard<std::mutex> hold(state_->lock);
-    state_->handed_over = std::move(device);
-    if (state_->ended)
-        state_->handed_over.release();
+    // Looked at under the lock the thread ends with: one that ended just
+    // after the join gave up, or never started, leaves the device to take.
+    if (!state_->ended) {
+        state_->left_behind = true;
+        return false;
+    }
+    *device = std::move(state_->device);
+    return true;
 }

@@ -5,9 +5,11 @@
 // writer at once, so the card's buffer never overruns while the SD card
 // stalls. The stream's worker only looks at what came (Wait, Take).
 //
-// What the thread uses (its buffer, the writer, the wake pipe, the counts)
-// it holds itself: a device that hangs in a read may keep it for ever, and
-// a stop that gives up on it leaves it all to the thread.
+// What the thread uses (the DSP, its buffer, the writer, the wake pipe, the
+// counts) it holds itself. A stop that sees it end in time takes the DSP
+// back, to close it in the stream's order; a device that hangs in a call
+// keeps the thread, and with it everything it holds, the DSP included,
+// which it closes itself when the call lets go.
 
 #include <chrono>
 #include <cstdint>
@@ -21,10 +23,10 @@ class WakePipe;
 
 class Capture {
 public:
-    // Reads `dsp_fd` (non-blocking) in pieces of up to `block` bytes; a
-    // wake-up on `wake` calls off its wait, and the thread takes it. The
-    // descriptor stays open until Stop has returned true, or for ever.
-    Capture(int dsp_fd, size_t block, std::shared_ptr<WakePipe> wake,
+    // Reads the open DSP of `device` (non-blocking) in pieces of up to
+    // `block` bytes; a wake-up on `wake` calls off its wait, and the thread
+    // takes it.
+    Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wake,
             std::shared_ptr<RecordWriter> writer);
     // Stops the thread if Stop was not called, waiting as long as a device
     // that answers needs.
@@ -43,13 +45,14 @@ public:
     bool Failed() const;
     // From now on Wait returns at once.
     void Closing();
-    // Ends the thread: from any thread, any number of times. True once it
-    // has ended; false when it did not within `wait` (a device that hangs
-    // in a call), and it is left to end by itself.
-    bool Stop(std::chrono::milliseconds wait);
-    // After a Stop that gave up: the thread closes the device once its
-    // call lets go, so no descriptor it may still use is closed under it.
-    void HandOver(SoundDevice device);
+    // Ends the thread, waiting `wait` at most. True once it has ended, and
+    // the first such Stop gets the device back in `*device`; false when it
+    // did not end in time (a device that hangs in a call), and it is left to
+    // end by itself, closing the device then.
+    bool Stop(std::chrono::milliseconds wait, SoundDevice* device);
+    // The descriptors the thread reads, for a look only.
+    int dsp_fd() const { return dsp_fd_; }
+    int mixer_fd() const { return mixer_fd_; }
 
 private:
     struct State;
@@ -59,5 +62,7 @@ private:
     static void EnterCall(State& state);
 
     const std::shared_ptr<State> state_;
+    const int dsp_fd_;
+    const int mixer_fd_;
     OwnedThread thread_;
 };

@@ -59,7 +59,7 @@ void Playback::Begin(const WavFormat& format)
     silence_ = static_cast<char>(format.bits == 8 ? 0x80 : 0);
 }
 
-// A stop or a close woke the worker: the wake-up is taken here, by the
+// A stop woke the worker: the wake-up is taken here, by the
 // thread it woke (left in the pipe, it would end the next wait of whichever
 // run comes after at once), and what the device holds is dropped here too,
 // so the sound ends now and the thread that asked never waits on a device
@@ -70,7 +70,7 @@ void Playback::CalledOff(int fd) const
     sys::ioctl(fd, oss::kDspReset, nullptr);
 }
 
-// A nap of `ms` awake for a stop or a close: true, the wake-up taken and
+// A nap of `ms` awake for a stop: true, the wake-up taken and
 // what the device holds dropped, when one came.
 bool Playback::CalledOffIn(int fd, int ms) const
 {
@@ -82,7 +82,7 @@ bool Playback::CalledOffIn(int fd, int ms) const
 }
 
 // Writes the block as the device makes room for it; done at once when a
-// stop or a close calls the wait off.
+// stop calls the wait off.
 Playback::Result Playback::WriteWhenRoom(int fd, const char* buf, size_t len) const
 {
     while (len > 0) {
@@ -125,7 +125,7 @@ Playback::Result Playback::FillLastFragment(int fd) const
 }
 
 // Waits until the device has played what it holds, asking it how much is
-// left and napping about that long, awake for a stop or a close. A device
+// left and napping about that long, awake for a stop. A device
 // that cannot tell, or whose answer stops going down (a sound server's
 // emulation counts its own latency, which never ends), is napped through
 // by the clock instead (kNoDelay).
@@ -148,7 +148,7 @@ Playback::Result Playback::PlayOut(int fd) const
 // A device that cannot tell what it has left cannot be ahead of the clock
 // either: all it took has played, or nearly, once the time it takes has
 // passed since the first write. That time is napped through awake for a
-// stop or a close, so only the worker calls the device; the sync after it
+// stop, so only the worker calls the device; the sync after it
 // has at most what the device started late by (kNoDelay).
 Playback::Result Playback::NapThroughWritten(int fd) const
 {
@@ -175,18 +175,12 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
                                     const char* buf, int len)
 {
     // No sync per block: an emulation's sync drains its stream and loses
-    // sound at each restart; the wait for room paces the worker. A close
-    // that waited for the previous transfer goes first: between blocks the
-    // worker would take the lock back before it.
-    if (closes_waiting_ > 0)
-        return Result::kClosed;
+    // sound at each restart; the wait for room paces the worker.
     if (stop_asked_)
         return Result::kDone;
     const int fd = device.dsp_fd();
     active_ = true;
     hold.unlock();
-    // The device is the close's to hand over meanwhile: only its
-    // descriptor, taken under the lock, is used.
     Result result = Result::kDone;
     if (len > 0) {
         if (written_ == 0)
@@ -205,7 +199,7 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
         // What the device still holds, it plays out in a sync, which
         // nothing cuts short: a stop is seen once it returns.
         hold.lock();
-        const bool called_off = stop_asked_ || closes_waiting_ > 0;
+        const bool called_off = stop_asked_;
         hold.unlock();
         if (called_off)
             CalledOff(fd);
@@ -214,28 +208,9 @@ Playback::Result Playback::Transfer(std::unique_lock<std::mutex>& hold, SoundDev
             result = Failed("sync", errno);
     }
     hold.lock();
-    if (!Landed())
-        return Result::kClosed;
-    // A close that waits for this transfer called it off.
-    if (closes_waiting_ > 0)
-        return Result::kClosed;
+    active_ = false;
     // A stop drops what the device holds, which may cut the call short.
     return stop_asked_ && result == Result::kFailed ? Result::kDone : result;
-}
-
-bool Playback::Landed()
-{
-    active_ = false;
-    done_.notify_all();
-    if (!abandoned_)
-        return true;
-    // The close gave up waiting for this transfer; what it could not
-    // release is released here.
-    abandoned_device_.dsp_reset();
-    abandoned_device_.release();
-    abandoned_buf_.reset();
-    abandoned_ = false;
-    return false;
 }
 
 int Playback::ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file_fd, char* buf,
@@ -246,22 +221,6 @@ int Playback::ReadBlock(std::unique_lock<std::mutex>& hold, int dsp_fd, int file
     const int want = std::min(SoundDevice::BlockSizeOf(dsp_fd), capacity);
     const ssize_t got = sys::read(file_fd, buf, static_cast<size_t>(want));
     hold.lock();
-    if (!Landed())
-        return 0;
+    active_ = false;
     return static_cast<int>(got);
-}
-
-bool Playback::WaitForTransfer(std::unique_lock<std::mutex>& hold, std::chrono::milliseconds wait)
-{
-    ++closes_waiting_;
-    const bool done = done_.wait_for(hold, wait, [this] { return !active_; });
-    --closes_waiting_;
-    return done || abandoned_;
-}
-
-void Playback::Abandon(SoundDevice device, std::unique_ptr<char[]> buf)
-{
-    abandoned_ = true;
-    abandoned_device_ = std::move(device);
-    abandoned_buf_ = std::move(buf);
 }

@@ -3,7 +3,7 @@
 #include "app/budget.h"
 #include "app/logmessage.h"
 
-std::unique_ptr<Recording> Recording::Start(const Source& source)
+std::unique_ptr<Recording> Recording::Start(Source& source)
 {
     std::shared_ptr<RecordWriter> writer = RecordWriter::Create();
     if (!writer) {
@@ -13,15 +13,16 @@ std::unique_ptr<Recording> Recording::Start(const Source& source)
     return std::unique_ptr<Recording>(new Recording(std::move(writer), source));
 }
 
-Recording::Recording(std::shared_ptr<RecordWriter> writer, const Source& source)
+Recording::Recording(std::shared_ptr<RecordWriter> writer, Source& source)
     : writer_(std::move(writer)),
-      capture_(new Capture(source.dsp_fd, source.block, source.wake, writer_))
+      capture_(new Capture(std::move(source.device), source.block, source.wake, writer_))
 {
 }
 
 Recording::~Recording()
 {
-    StopCapture(budget::kCaptureStop);
+    SoundDevice device;
+    StopCapture(budget::kCaptureStop, &device);
     // A writer that has the file closes it (at once here: only a failed
     // start ends this way); one that never got it has nothing to end.
     if (began_)
@@ -35,10 +36,10 @@ bool Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wa
     return writer_->HeaderWritten(wait);
 }
 
-bool Recording::StopCapture(std::chrono::milliseconds wait)
+bool Recording::StopCapture(std::chrono::milliseconds wait, SoundDevice* device)
 {
     capture_->Closing();
-    return capture_->Stop(wait);
+    return capture_->Stop(wait, device);
 }
 
 std::shared_ptr<RecordWriter> Recording::Finish(std::chrono::milliseconds wait, bool log_count)

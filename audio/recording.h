@@ -16,17 +16,17 @@
 class Recording {
 public:
     // Where the capture reads: the open DSP (non-blocking) in blocks of
-    // `block` bytes, and the wake pipe that calls off its wait. The DSP
-    // stays open until StopCapture has returned true.
+    // `block` bytes, and the wake pipe that calls off its wait.
     struct Source {
-        int dsp_fd;
+        SoundDevice device;
         size_t block;
         std::shared_ptr<WakePipe> wake;
     };
     // Capture starts at once, before the file is made: a card that stalls
-    // the making must not cost the first second of sound. Null, with the
-    // failure logged, when the writer's buffer cannot be had.
-    static std::unique_ptr<Recording> Start(const Source& source);
+    // the making must not cost the first second of sound. The capture holds
+    // the device from then on. Null, with the failure logged and the device
+    // left in `source`, when the writer's buffer cannot be had.
+    static std::unique_ptr<Recording> Start(Source& source);
     ~Recording();
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
@@ -48,18 +48,21 @@ public:
     // `wait`.
     void Flush(std::chrono::milliseconds wait) { writer_->Flush(wait); }
 
-    // Ends the capture: from any thread, any number of times, waiting `wait`
-    // at most. The caller writes the wake byte first. False when a device
-    // that hangs keeps the capture in a call: hand the device over then.
-    bool StopCapture(std::chrono::milliseconds wait);
-    void HandOver(SoundDevice device) { capture_->HandOver(std::move(device)); }
+    // Ends the capture, waiting `wait` at most; the caller writes the wake
+    // byte first. True once it has ended, and the first such call gets the
+    // device back in `*device`, to close; false when a device that hangs
+    // keeps the capture in a call, and the capture closes it when it lets
+    // go.
+    bool StopCapture(std::chrono::milliseconds wait, SoundDevice* device);
+    int dsp_fd() const { return capture_->dsp_fd(); }
+    int mixer_fd() const { return capture_->mixer_fd(); }
     // Once the capture has stopped: the writer ends the file with every
     // sample captured and logs the count if `log_count`, within `wait`; a
     // card that stalls longer is left to the writer, which is returned.
     std::shared_ptr<RecordWriter> Finish(std::chrono::milliseconds wait, bool log_count);
 
 private:
-    Recording(std::shared_ptr<RecordWriter> writer, const Source& source);
+    Recording(std::shared_ptr<RecordWriter> writer, Source& source);
 
     const std::shared_ptr<RecordWriter> writer_;
     const std::unique_ptr<Capture> capture_;

@@ -89,80 +89,70 @@ void CWavRecord::ReleaseBlock()
     block_capacity_ = 0;
 }
 
-void CWavRecord::ReleaseAfterFailure()
-{
-    if (wav_fd >= 0)
-        sys::close(wav_fd);
-    wav_fd = -1;
-    device_.soundcard_close();
-    ReleaseBlock();
-    byte_count = 0;
-    mode_ = Mode::kIdle;
-}
-
-int CWavRecord::FailRecordOpen(const char* message)
+int CWavRecord::RecordOpenFailed(SoundDevice& device, const char* message)
 {
     if (message)
         LogMessage("wavrecord.cpp", __LINE__, "%s", message);
-    if (recording_) {
-        // The capture thread never takes the stream's lock: it is stopped
-        // with the lock held.
-        wake_->Wake();
-        recording_.reset();
-        wake_->Drain();
-    }
-    ReleaseAfterFailure();
+    device.soundcard_close();
+    std::lock_guard<std::mutex> hold(lock_);
+    mode_ = Mode::kIdle;
     return -2;
 }
 
 int CWavRecord::record_open(const char* path)
 {
+    RecordWriter::Files files{path, 0, 0, nullptr, nullptr};
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
-            LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", device_.dsp_fd());
+        if (DspFd() >= 0 || mode_ != Mode::kIdle) {
+            LogMessage("wavrecord.cpp", __LINE__, "Recorder is running(%d)...\n", DspFd());
             return -1;
         }
         // Whatever happens now, the last recording is no longer the one made.
         last_path_.clear();
         last_writer_.reset();
         mode_ = Mode::kOpening;
+        files.limit = file_limit_;
+        files.next = next_path_;
+        files.after = std::exchange(file_after_, nullptr);
     }
-    // The device's requests are made with the stream free, as a playback's
-    // are: a device that hangs in one holds up this worker alone.
+    // Set up with the stream free, as a playback is: a device that hangs in
+    // a request, or a card that stalls the file, holds up this worker
+    // alone, and never a look at the stream.
     SoundDevice device;
     const int opened = device.soundcard_open(O_RDONLY | O_NONBLOCK);
-    int rate = -1;
-    int block = 0;
     if (opened < 0) {
         LogCode(opened);
-    } else {
-        rate = device.set_up_recording(kRate);
-        block = device.dsp_get_blksize();
-    }
-    std::lock_guard<std::mutex> hold(lock_);
-    mode_ = Mode::kIdle;
-    if (opened < 0)
+        std::lock_guard<std::mutex> hold(lock_);
+        mode_ = Mode::kIdle;
         return -2;
-    device_ = std::move(device);
-    if (rate < 0)
-        return FailRecordOpen("The soundcard can't record 16-bit stereo.\n");
-    block_size = block;
+    }
+    files.rate = device.set_up_recording(kRate);
+    const int block = device.dsp_get_blksize();
+    if (files.rate < 0)
+        return RecordOpenFailed(device, "The soundcard can't record 16-bit stereo.\n");
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();
-    // The capture holds the block buffer: a device that hangs in a read
-    // may keep it after the close.
-    recording_ = Recording::Start(
-        Recording::Source{device_.dsp_fd(), static_cast<size_t>(block_size), wake_});
-    if (!recording_)
-        return FailRecordOpen(nullptr);
-    captured_ = 0;
+    // From here the capture holds the device, and the block buffer: a device
+    // that hangs in a read keeps them after the close.
+    Recording::Source source{std::move(device), static_cast<size_t>(block), wake_};
+    std::shared_ptr<Recording> recording = Recording::Start(source);
+    if (!recording)
+        return RecordOpenFailed(source.device, nullptr);
     // A card that stalls the file holds the open a moment at most: a later
     // failure reaches the worker through file_write.
-    if (!recording_->MakeFile(RecordWriter::Files{path, rate, file_limit_, next_path_,
-                                                  std::exchange(file_after_, nullptr)},
-                              budget::kHeader))
-        return FailRecordOpen(nullptr);
+    if (!recording->MakeFile(std::move(files), budget::kHeader)) {
+        wake_->Wake();
+        SoundDevice back;
+        recording->StopCapture(budget::kCaptureStop, &back);
+        recording.reset();
+        wake_->Drain();
+        return RecordOpenFailed(back, nullptr);
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    recording_ = std::move(recording);
+    block_size = block;
+    captured_ = 0;
     wav_fd = kWriterHasFile;
     last_path_ = path;
     byte_count = 0;
@@ -174,7 +164,7 @@ int CWavRecord::play_open(const char* path)
 {
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (device_.dsp_fd() >= 0 || mode_ != Mode::kIdle) {
+        if (DspFd() >= 0 || mode_ != Mode::kIdle) {
             LogMessage("wavrecord.cpp", __LINE__, "Player is running...\n");
             return -1;
         }
@@ -295,6 +285,11 @@ bool CWavRecord::recording_ended(std::chrono::milliseconds wait) const
     return !writer || writer->Finish(wait, nullptr);
 }
 
+int CWavRecord::DspFd() const
+{
+    return mode_ == Mode::kRecording ? recording_->dsp_fd() : device_.dsp_fd();
+}
+
 std::shared_ptr<Recording> CWavRecord::InProgress() const
 {
     std::lock_guard<std::mutex> hold(lock_);
@@ -316,11 +311,9 @@ int CWavRecord::dsp_wait(int timeout_ms)
 int CWavRecord::dsp_read()
 {
     std::lock_guard<std::mutex> hold(lock_);
-    if (device_.dsp_fd() < 0)
-        return 0;
-    if (mode_ != Mode::kRecording)
-        return -1;
-    return recording_->Take();
+    if (mode_ == Mode::kRecording)
+        return recording_->Take();
+    return device_.dsp_fd() < 0 ? 0 : -1;
 }
 
 int CWavRecord::file_write(int len)
@@ -361,8 +354,6 @@ int CWavRecord::dsp_write(int len)
         playback_.Transfer(hold, device_, block_buf.get(), std::max(len, 0));
     if (result == Playback::Result::kFailed)
         return -3;
-    if (result == Playback::Result::kClosed || mode_ != Mode::kPlaying)
-        return -2;
     if (len <= 0)
         return playback_.stopped() ? 0 : -1;
     if (!playback_.stopped())
@@ -387,18 +378,13 @@ void CWavRecord::EndRecording(std::unique_lock<std::mutex>& hold, Closer closer)
 {
     const std::shared_ptr<Recording> recording = recording_;
     wake_->Wake();
-    // A second close waits here for the first one's stop.
     hold.unlock();
-    const bool stopped = recording->StopCapture(Within(budget::kCaptureStop));
+    // A device that hangs in the capture's call keeps it: the capture
+    // closes the device when the call lets go, and the close below has
+    // nothing to close.
+    SoundDevice device;
+    recording->StopCapture(Within(budget::kCaptureStop), &device);
     hold.lock();
-    if (wav_fd == -1)
-        return;  // another close got here first
-    // A device that hangs in the capture's call: the capture closes it
-    // when the call lets go.
-    if (!stopped)
-        recording->HandOver(std::move(device_));
-    // Closed with the stream free, as the devices are opened.
-    SoundDevice device = std::move(device_);
     wav_fd = -1;
     mode_ = Mode::kIdle;
     hold.unlock();
@@ -433,14 +419,6 @@ void CWavRecord::Close(Closer closer)
         block_buf.reset();
         return;
     }
-    wake_->Wake();
-    const bool free = playback_.WaitForTransfer(hold, Within(budget::kTransfer));
-    if (wav_fd == -1)
-        return;  // another close got here first
-    // A device that hangs in the block in flight: its worker releases the
-    // devices and the buffer when the device lets go.
-    if (!free)
-        playback_.Abandon(std::move(device_), std::move(block_buf));
     const int file = wav_fd;
     wav_fd = -1;
     // Both texts print the count as it was, whichever run it counted.
@@ -455,9 +433,9 @@ void CWavRecord::Close(Closer closer)
     mode_ = Mode::kIdle;
     hold.unlock();
     // The file and the devices are closed with the stream free: a card or
-    // a device that hangs in its close holds up this thread alone, never a
-    // stop or a leave that asks for the stream meanwhile. A playback wrote
-    // nothing: a sync here would only wait out a stalled card's writes.
+    // a device that hangs in its close holds up the worker alone, never a
+    // stop or a look at the fields meanwhile. A playback wrote nothing: a
+    // sync here would only wait out a stalled card's writes.
     sys::close(file);
     device.dsp_reset();
     device.soundcard_close();
@@ -478,6 +456,7 @@ CWavRecord::Fields CWavRecord::fields() const
     std::lock_guard<std::mutex> hold(lock_);
     const int64_t count = mode_ == Mode::kRecording ? recording_->Written() : byte_count;
     const bool has_block = block_buf != nullptr || mode_ == Mode::kRecording;
-    return Fields{count,  device_.dsp_fd(), device_.mixer_fd(), data_offset,
-                  wav_fd, block_size,       has_block,          playback_.in_transfer()};
+    const int mixer_fd = mode_ == Mode::kRecording ? recording_->mixer_fd() : device_.mixer_fd();
+    return Fields{count,  DspFd(),    mixer_fd,  data_offset,
+                  wav_fd, block_size, has_block, playback_.in_transfer()};
 }

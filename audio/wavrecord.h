@@ -1,7 +1,7 @@
 #pragma once
 // The audio stream: records from the sound card into a new WAV file, plays a
-// WAV file to the sound card, or is idle. One worker drives it; any thread
-// may close it.
+// WAV file to the sound card, or is idle. One worker drives it, from its open
+// to its close; any thread may stop a playback and look at the fields.
 //
 // Recording: record_open(path); then, until stopped, dsp_wait(timeout) so the
 // worker sleeps until sound has come, dsp_read(), file_write(n) with what
@@ -25,11 +25,9 @@
 // Playback moves one block at a time on the worker's thread, each written as
 // soon as the device has room for it, so the device paces the worker and
 // holds a few blocks ahead; at the end of the data they play out before
-// dsp_write returns. A stop (play_stop) and a close call off the wait for
-// room and drop what the device still holds, so a stop is heard at once and
-// nothing goes in after it. A close from another thread waits for the
-// transfer in flight, or a second at most (a device that hangs in its final
-// play-out), and the worker's next transfer fails with -2.
+// dsp_write returns. A stop (play_stop) calls off the wait for room and
+// drops what the device still holds, so a stop is heard at once and nothing
+// goes in after it.
 //
 // Its parts, each in a file of its own: SoundDevice (the OSS devices), the
 // WAV format (wavformat.h), Capture (the card into the writer's buffer) and
@@ -115,8 +113,8 @@ public:
     // stream is idle again). file_read: bytes read, 0 at the end of the file
     // or with no file, -1 on an error. dsp_write: 0 once the device has taken
     // the block, -1 at the end of the data (len <= 0) once all it took has
-    // played, -2 with no file or no DSP, or when a close came meanwhile, -3
-    // when the device failed (logged): the song was not heard.
+    // played, -2 with no file or no DSP, -3 when the device failed (logged):
+    // the song was not heard.
     // play_stop, from any thread, once the worker has been asked to stop:
     // the transfer in flight returns at once (but for the last sync of a
     // device that cannot tell what it has left to play), the worker drops
@@ -138,7 +136,7 @@ public:
         int wav_fd;
         int block_size;
         bool has_block_buf;
-        bool in_transfer;  // a playback transfer is under way on the device
+        bool in_transfer;  // the play worker is in a call on the device or the file
     };
     Fields fields() const;
 
@@ -154,8 +152,10 @@ private:
     int ParseWav(const char* path);
     void ReleaseBlock();
     // Gives back whatever a failed open had taken.
-    void ReleaseAfterFailure();
-    int FailRecordOpen(const char* message);
+    // Closes what a failed record_open set up, idle again: -2.
+    int RecordOpenFailed(SoundDevice& device, const char* message);
+    // The DSP's descriptor, the capture's while recording.
+    int DspFd() const;
     // The recording under way, taken under the lock for a wait without it.
     std::shared_ptr<Recording> InProgress() const;
     void EndRecording(std::unique_lock<std::mutex>& hold, Closer closer);
