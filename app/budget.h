@@ -24,12 +24,10 @@ constexpr milliseconds kDraw{2000};
 
 // ---- A run's worker ----
 
-// The record worker waits this long for sound before it looks at its
-// requests again; a worker waiting for the card, this long.
-constexpr milliseconds kRecordPoll{20};
+// A worker waiting for the card looks at its requests this often; the
+// record worker is woken by them.
 constexpr milliseconds kRequestLook{50};
-static_assert(kRecordPoll <= kTakeUp && kRequestLook <= kTakeUp,
-              "a worker looks at its requests within the take-up promise");
+static_assert(kRequestLook <= kTakeUp, "a worker looks at its requests within the take-up promise");
 // A worker that has posted its run's end returns at once; only a hang runs
 // into this.
 constexpr milliseconds kWorkerEnd{5000};

@@ -14,6 +14,7 @@
 #include "app/budget.h"
 #include "app/logmessage.h"
 #include "audio/recordwriter.h"
+#include "audio/runsignal.h"
 #include "audio/wakepipe.h"
 #include "platform/sys.h"
 
@@ -31,8 +32,8 @@ struct Capture::State {
     std::shared_ptr<WakePipe> wake;
     std::shared_ptr<RecordWriter> writer;
 
+    std::shared_ptr<RunSignal> signal;
     mutable std::mutex lock;
-    std::condition_variable changed;
     int64_t captured = 0;  // bytes the thread took in
     int64_t taken = 0;     // of them, handed over by Take
     // When the thread went into the device call it is in; 0 between calls.
@@ -45,7 +46,7 @@ struct Capture::State {
 };
 
 Capture::Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wake,
-                 std::shared_ptr<RecordWriter> writer)
+                 std::shared_ptr<RunSignal> signal, std::shared_ptr<RecordWriter> writer)
     : state_(std::make_shared<State>()), dsp_fd_(device.dsp_fd()), mixer_fd_(device.mixer_fd())
 {
     state_->device = std::move(device);
@@ -53,6 +54,7 @@ Capture::Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wak
     state_->block = block;
     state_->buf.reset(new (std::nothrow) char[block]);
     state_->wake = std::move(wake);
+    state_->signal = std::move(signal);
     state_->writer = std::move(writer);
     if (!state_->buf) {
         state_->failed = state_->ended = true;
@@ -109,7 +111,10 @@ void Capture::Loop(State& state)
             }
             if (n <= 0)
                 break;
-            s->writer->Append(s->buf.get(), static_cast<size_t>(n));
+            // A file that failed, or a buffer the card could not keep up
+            // with, ends the recording.
+            if (!s->writer->Append(s->buf.get(), static_cast<size_t>(n)))
+                s->signal->Raise();
             got += n;
             if (static_cast<size_t>(n) < s->block)
                 break;
@@ -118,9 +123,9 @@ void Capture::Loop(State& state)
             std::lock_guard<std::mutex> hold(s->lock);
             s->captured += got;
             s->failed = s->failed || failed;
-            if (got > 0 || failed)
-                s->changed.notify_all();
         }
+        if (failed)
+            s->signal->Raise();
         if (trouble && !failed) {
             // Poll says the device went wrong, a read does not: look again
             // after a while, not at once.
@@ -135,7 +140,6 @@ void Capture::Loop(State& state)
         s->ended = true;
         if (s->left_behind)
             device = std::move(s->device);
-        s->changed.notify_all();
     }
     // Nobody waits for this thread any more: it lets go of the device itself.
     device.release();
@@ -144,9 +148,8 @@ void Capture::Loop(State& state)
 int Capture::Wait(int timeout_ms)
 {
     State& s = *state_;
+    s.signal->Wait(std::chrono::milliseconds(std::max(timeout_ms, 0)));
     std::unique_lock<std::mutex> hold(s.lock);
-    s.changed.wait_for(hold, std::chrono::milliseconds(std::max(timeout_ms, 0)),
-                       [&] { return s.closing || s.failed || s.captured > s.taken; });
     // Looked at here, not by the thread: a device that hangs keeps the
     // thread in its call.
     const auto since = s.in_call_since.load();
@@ -188,9 +191,11 @@ bool Capture::Failed() const
 
 void Capture::Closing()
 {
-    std::lock_guard<std::mutex> hold(state_->lock);
-    state_->closing = true;
-    state_->changed.notify_all();
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->closing = true;
+    }
+    state_->signal->Raise();
 }
 
 bool Capture::Stop(std::chrono::milliseconds wait, SoundDevice* device)

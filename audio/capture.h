@@ -19,6 +19,7 @@
 #include "audio/sounddevice.h"
 
 class RecordWriter;
+class RunSignal;
 class WakePipe;
 
 class Capture {
@@ -26,16 +27,18 @@ public:
     // Reads the open DSP of `device` (non-blocking) in pieces of up to
     // `block` bytes; a wake-up on `wake` calls off its wait, and the thread
     // takes it.
+    // Its failure, and a writer that no longer takes the sound (a file that
+    // failed, a buffer the card could not keep up with), raise `signal`.
     Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wake,
-            std::shared_ptr<RecordWriter> writer);
+            std::shared_ptr<RunSignal> signal, std::shared_ptr<RecordWriter> writer);
     // Stops the thread if Stop was not called, waiting as long as a device
     // that answers needs.
     ~Capture();
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
 
-    // Waits at most timeout_ms for sound not taken yet: 1 when some is
-    // there, 0 on a timeout or once Closing was called.
+    // Waits at most timeout_ms, or until the signal is raised: 1 when sound
+    // not taken yet is there, else 0 (always once Closing was called).
     int Wait(int timeout_ms);
     // The bytes captured since the last Take (at most INT_MAX), -1 when none.
     int Take();
@@ -43,7 +46,7 @@ public:
     int64_t Captured() const;
     // The device failed a read: nothing more comes. Logged when it happens.
     bool Failed() const;
-    // From now on Wait returns at once.
+    // From now on Wait returns 0, and the wait under way ends.
     void Closing();
     // Ends the thread, waiting `wait` at most. True once it has ended, and
     // the first such Stop gets the device back in `*device`; false when it

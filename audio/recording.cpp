@@ -15,7 +15,8 @@ std::unique_ptr<Recording> Recording::Start(Source& source)
 
 Recording::Recording(std::shared_ptr<RecordWriter> writer, Source& source)
     : writer_(std::move(writer)),
-      capture_(new Capture(std::move(source.device), source.block, source.wake, writer_))
+      capture_(
+          new Capture(std::move(source.device), source.block, source.wake, source.signal, writer_))
 {
 }
 

@@ -17,10 +17,13 @@ class Recording {
 public:
     // Where the capture reads: the open DSP (non-blocking) in blocks of
     // `block` bytes, and the wake pipe that calls off its wait.
+    // What calls off the worker's wait (Wait): `signal`, which the capture
+    // raises too when it fails, or when the file no longer takes its sound.
     struct Source {
         SoundDevice device;
         size_t block;
         std::shared_ptr<WakePipe> wake;
+        std::shared_ptr<RunSignal> signal;
     };
     // Capture starts at once, before the file is made: a card that stalls
     // the making must not cost the first second of sound. The capture holds

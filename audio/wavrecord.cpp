@@ -133,9 +133,10 @@ int CWavRecord::record_open(const char* path)
         return RecordOpenFailed(device, "The soundcard can't record 16-bit stereo.\n");
     // A wake meant for an earlier run would call off this one's first wait.
     wake_->Drain();
+    signal_->Lower();
     // From here the capture holds the device, and the block buffer: a device
     // that hangs in a read keeps them after the close.
-    Recording::Source source{std::move(device), static_cast<size_t>(block), wake_};
+    Recording::Source source{std::move(device), static_cast<size_t>(block), wake_, signal_};
     std::shared_ptr<Recording> recording = Recording::Start(source);
     if (!recording)
         return RecordOpenFailed(source.device, nullptr);
@@ -306,6 +307,11 @@ int CWavRecord::dsp_wait(int timeout_ms)
 {
     const std::shared_ptr<Recording> recording = InProgress();
     return recording ? recording->Wait(timeout_ms) : -1;
+}
+
+void CWavRecord::dsp_wake()
+{
+    signal_->Raise();
 }
 
 int CWavRecord::dsp_read()

@@ -4,8 +4,8 @@
 // to its close; any thread may stop a playback and look at the fields.
 //
 // Recording: record_open(path); then, until stopped, dsp_wait(timeout) so the
-// worker sleeps until sound has come, dsp_read(), file_write(n) with what
-// dsp_read returned; then header_update() and record_close().
+// worker sleeps until it has something to do, dsp_read(), file_write(n) with
+// what dsp_read returned; then header_update() and record_close().
 // Playback: play_open(path); then file_read() and dsp_write(n) with what
 // file_read returned, until dsp_write fails or the user stops; play_close().
 //
@@ -16,11 +16,11 @@
 // buffer of ten seconds rides out the stalls of an SD card while its own
 // thread writes, syncs and keeps the header true. The worker's calls only
 // look at them: dsp_read takes over the sound captured since its last call,
-// file_write tells whether the file still takes it. So no call waits for the
-// card: a worker polls its requests at least every timeout it gives
-// dsp_wait, and a close returns within a second even while the card stalls
-// (the writer then ends the file by itself, with every sample captured
-// before the close).
+// file_write tells whether the file still takes it. Sound wakes only the
+// writer: the worker's dsp_wait ends on a request (dsp_wake), a failure of
+// the capture or of the file, or its timeout. No call waits for the card: a
+// close returns within a second even while the card stalls (the writer then
+// ends the file by itself, with every sample captured before the close).
 //
 // Playback moves one block at a time on the worker's thread, each written as
 // soon as the device has room for it, so the device paces the worker and
@@ -43,6 +43,7 @@
 
 #include "app/budget.h"
 #include "audio/playback.h"
+#include "audio/runsignal.h"
 #include "audio/sounddevice.h"
 #include "audio/wakepipe.h"
 
@@ -69,8 +70,9 @@ public:
     // the stream is idle again, and a file it made is removed). A card that
     // stalls the file or its start header holds it a quarter second at most;
     // should either fail after that, file_write says so. dsp_wait:
-    // waits at most timeout_ms for sound; 1 when some is ready, 0 on a
-    // timeout or when a close is on its way, -1 when no recording is open.
+    // waits at most timeout_ms, or until dsp_wake or a failure ends it; 1
+    // when sound not taken yet is there, 0 when none is or a close is on its
+    // way, -1 when no recording is open.
     // dsp_read: the bytes captured since its last call, 0 with no DSP, -1
     // when none came. file_write: 0, or -2 with no file or once a write to
     // the file failed or fell short.
@@ -105,6 +107,9 @@ public:
     // once they are (or when there is none).
     bool recording_ended(std::chrono::milliseconds wait) const;
     int dsp_wait(int timeout_ms);
+    // Ends the record worker's dsp_wait under way, or its next one, at once:
+    // from any thread, once a request has been set for the worker to see.
+    void dsp_wake();
     int dsp_read();
     int file_write(int len);
     void record_close();
@@ -181,6 +186,8 @@ private:
     // Calls off the capture thread's wait, or the play worker's wait for
     // room on the device.
     const std::shared_ptr<WakePipe> wake_ = std::make_shared<WakePipe>();
+    // Calls off the record worker's wait (dsp_wait).
+    const std::shared_ptr<RunSignal> signal_ = std::make_shared<RunSignal>();
 
     // Recording: the one in progress, what the last one did, and where the
     // files go. The capture uses the DSP and block_buf without the lock;

@@ -1,7 +1,7 @@
 // audio_bench [SECONDS]: what a recording and a playback of SECONDS (10 by
 // default) cost through the audio stream on the simulated handheld, driven
 // as the record and play workers drive it: the record loop sleeps in
-// dsp_wait until the card has a block, the play loop is paced by dsp_write.
+// dsp_wait until its next whole second, the play loop is paced by dsp_write.
 //
 // For each it prints the wall time, the CPU time of the driving thread (what
 // the recorder itself spends), the CPU time of the whole process (adding the
@@ -12,7 +12,8 @@
 // of the counter microphone in files of FILE_SECONDS (12) of sound, named
 // as the recorder names them, while the card stalls 2 s every 10 s. Prints
 // the slowest pass of the worker's loop and how long the close took (in a
-// stall when SECONDS modulo 10 is under 2, as for 30), each file with whether
+// stall when SECONDS modulo 10 is under 2, as for 30), beyond its wait, each
+// file with whether
 // its header is true, whether the files' samples join
 // into one unbroken counter run, the frames captured against those on the
 // card, and the card's overruns; exits 1 when any of that is wrong.
@@ -61,6 +62,13 @@ double Now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// The record worker's wait: until the next whole second from `start`.
+int ToNextSecond(double start)
+{
+    const double into = Now() - start;
+    return static_cast<int>(1000 - static_cast<long>(into * 1000) % 1000);
 }
 
 struct Sample {
@@ -135,18 +143,19 @@ int Split(double seconds, double file_seconds)
         return 1;
     sim::sdcard::SetStall(2000, 10000);
     int status = 0;
-    const double end = Now() + seconds;
+    const double start = Now();
+    const double end = start + seconds;
     double slowest_pass = 0;
     while (Now() < end && status == 0) {
+        wav.dsp_wait(ToNextSecond(start));
         const double pass = Now();
-        wav.dsp_wait(20);
         status = wav.file_write(wav.dsp_read()) < 0;
         slowest_pass = std::max(slowest_pass, Now() - pass);
     }
     const double close = Now();
     wav.record_close();
-    // No pass of the worker waits for the card (20 ms of dsp_wait at most),
-    // and a close in a stall leaves the file to the writer.
+    // No pass of the worker waits for the card, and a close in a stall
+    // leaves the file to the writer.
     std::fprintf(stderr, "slowest pass %.0f ms; close %.0f ms\n", slowest_pass * 1000,
                  (Now() - close) * 1000);
     // A close in a stall leaves the end of the file to the writer.
@@ -216,11 +225,12 @@ int main(int argc, char** argv)
         Meter record;
         if (wav.record_open(path) != 0)
             return 1;
-        const double end = Now() + seconds;
+        const double start = Now();
+        const double end = start + seconds;
         long passes = 0;
         while (Now() < end) {
             ++passes;
-            wav.dsp_wait(50);
+            wav.dsp_wait(ToNextSecond(start));
             if (wav.file_write(wav.dsp_read()) < 0) {
                 status = 1;
                 break;

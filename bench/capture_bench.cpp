@@ -1,5 +1,6 @@
 // capture_bench SECONDS FILE: records SECONDS of sound through the audio
-// stream into FILE, driven as the record worker drives it, and prints how
+// stream into FILE, driven as the record worker drives it but looking every
+// 20 ms rather than every second, to time the first sound, and prints how
 // much of that time the file holds, and how much the capture thread took
 // from the DSP (less than the file: the DSP gave too little; more: the
 // writer lost some). Linked with the handheld backend, so

@@ -15,7 +15,6 @@ namespace {
 
 // The view's name in the log, whichever of its files speaks.
 constexpr const char* kUnit = "recorderview.cpp";
-constexpr int kRecordPollMs = static_cast<int>(budget::kRecordPoll.count());
 
 }  // namespace
 
@@ -232,7 +231,7 @@ void RunControl::RequestStop()
         return;
     view_.stop_request = true;
     SetState(RunState::kStopping);
-    WakePlayback();
+    WakeWorker();
 }
 
 namespace {
@@ -249,7 +248,7 @@ void RunControl::RequestExit()
 {
     StartLeave();
     view_.exit_request = true;
-    WakePlayback();
+    WakeWorker();
     // The worker answers within the leave, a stalled card's included; one
     // that does not is held by a device that hangs.
     if (!exit_timer_)
@@ -266,7 +265,7 @@ void RunControl::CloseForCardGone()
             return;
         card_gone_ = CardGone::kAsked;
     }
-    WakePlayback();
+    WakeWorker();
     // The worker may be waiting for this thread to draw its button.
     const DrawWaitRelease release(*this);
     std::unique_lock<std::mutex> hold(end_lock_);
@@ -313,14 +312,17 @@ void RunControl::DisarmExitTimer()
     exit_timer_ = nullptr;
 }
 
-void RunControl::WakePlayback()
+void RunControl::WakeWorker()
 {
-    // The play worker may wait in the device for room for its block; the
-    // request is set first, so it sees it when the wait ends. Only then: a
-    // record worker may hold the stream in a device call that hangs, and the
-    // main thread must not wait for that.
-    if (view_.wav && view_.play_thread)
+    // The request is set first, so the worker sees it when its wait ends:
+    // the play worker's in the device for room for its block, the record
+    // worker's for its next second. Neither call waits on a device.
+    if (!view_.wav)
+        return;
+    if (view_.play_thread)
         view_.wav->play_stop();
+    if (view_.record_thread)
+        view_.wav->dsp_wake();
 }
 
 RunControl::Reaped RunControl::Reap()
@@ -376,7 +378,7 @@ void RunControl::StopWorkers()
         return;
     StartLeave();
     view_.stop_request = true;
-    WakePlayback();
+    WakeWorker();
     // A worker that ends its run does so within the leave, a stalled card's
     // included; one that does not is held by its device.
     ReapWorkers(true, true, LeaveWithin(budget::kLeave));
@@ -453,21 +455,23 @@ RunEnd RunControl::RecordLoop()
     LogMessage(kUnit, __LINE__, "(Record) RecordStart(%s)...\n", view_.file_path);
     view_.shown_sec = -1;
     for (;;) {
-        // Wait for sound, briefly: the requests below are looked at on
-        // every pass.
-        wav->dsp_wait(kRecordPollMs);
         CloseIfCardGone(RunKind::kRecord);
         view_.elapsed_sec = static_cast<int32_t>((SDL_GetTicks() - t0) / 1000);
         if (wav->file_write(wav->dsp_read()) < 0)
             return RunEnd::kFailed;
         if (view_.exit_request || view_.stop_request) {
-            // A stream closed under the worker (a pulled card) ends the run
-            // as a failed write, whatever was asked after the close.
+            // A stream closed for a pulled card ends the run as a failed
+            // write, whatever was asked after the close.
             if (wav->file_write(0) < 0)
                 return RunEnd::kFailed;
             return view_.exit_request ? RunEnd::kExit : RunEnd::kStop;
         }
         ShowElapsed();
+        // Asleep until the next whole second, when the counter turns, unless
+        // a request or a failure wakes it first: sound goes to the writer
+        // without it. A request set after the look above raises the signal
+        // this wait ends on.
+        wav->dsp_wait(static_cast<int>(1000 - (SDL_GetTicks() - t0) % 1000));
     }
 }
 

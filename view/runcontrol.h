@@ -134,8 +134,8 @@ private:
     void Finish(RunKind kind, RunEnd end);
     // Asks for a redraw when the counter has moved on a second.
     void ShowElapsed();
-    // Lets a play worker waiting in the device see a request at once.
-    void WakePlayback();
+    // Lets the worker see a request at once, whatever it waits on.
+    void WakeWorker();
     // The worker's side of CloseForCardGone, on each pass of its loops.
     void CloseIfCardGone(RunKind kind);
     // Joins a worker once it has ended, waiting `bound` at most; false (the

@@ -596,7 +596,7 @@ public:
         const Key key{view.run.state(), view.recording.load(), view.playing.load(),
                       view.help_shown.load()};
         const auto now = Clock::now();
-        const uint64_t calls = sim::calls::Made().Total();
+        const sim::calls::Counts calls = sim::calls::Made();
         if (!(key == key_)) {
             key_ = key;
             from_ = now;
@@ -606,7 +606,7 @@ public:
         const double seconds = std::chrono::duration<double>(now - from_).count();
         if (seconds < kWindow)
             return;
-        const double rate = static_cast<double>(calls - calls_) / seconds;
+        const double rate = static_cast<double>(calls.Total() - calls_.Total()) / seconds;
         const double bound = support::CallsBound(key.recording, key.playing);
         double& most = g_most_calls[key.recording ? 1 : key.playing ? 2 : 0];
         most = std::max(most, rate);
@@ -616,7 +616,9 @@ public:
                 << (key.recording ? "recording"
                     : key.playing ? "playing"
                                   : "idle")
-                << (key.help ? " with help open" : "") << "; ";
+                << (key.help ? " with help open" : "") << " (in " << seconds << " s: DSP "
+                << calls.dsp - calls_.dsp << ", mixer " << calls.mixer - calls_.mixer << ", GPIO "
+                << calls.gpio - calls_.gpio << ", card " << calls.card - calls_.card << "); ";
             broken_ = out.str();
         }
         from_ = now;
@@ -639,7 +641,7 @@ private:
     };
     Key key_;
     Clock::time_point from_;
-    uint64_t calls_ = 0;
+    sim::calls::Counts calls_;
     std::string broken_;
 };
 

@@ -29,6 +29,7 @@
 #include "audio/wavformat.h"
 #include "platform/oss.h"
 #include "platform/sys.h"
+#include "sim/faults.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
@@ -729,6 +730,64 @@ TEST_F(WavRecordTest, AFailedWriteReachesTheWorkerAndTheFileKeepsWhatItGot)
     }
     CWavRecord idle;
     EXPECT_EQ(idle.file_write(4096), -2);
+}
+
+// The record worker sleeps through the sound, which goes to the writer
+// without it: its wait runs its full time while sound comes. A request
+// (dsp_wake, before the wait or during it) or a failure of the capture or
+// of the file ends the wait at once, and the failure is told.
+TEST_F(WavRecordTest, TheRecordWorkerWakesForARequestOrAFailureNeverForSound)
+{
+    using sim::faults::Action;
+    using sim::faults::Device;
+    const struct {
+        const char* what;
+        // Raises on `wav` now, or on `waker` a moment later.
+        std::function<void(CWavRecord& wav, std::thread& waker)> raise;
+        bool fails;
+    } cases[] = {
+        {"a request before the wait", [](CWavRecord& w, std::thread&) { w.dsp_wake(); }, false},
+        {"a request during the wait",
+         [](CWavRecord& w, std::thread& waker) {
+             waker = std::thread([&w] {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                 w.dsp_wake();
+             });
+         },
+         false},
+        {"the capture's read fails",
+         [](CWavRecord&, std::thread&) {
+             sim::faults::Place({Device::kDsp, Action::kFail, "read", 0});
+         },
+         true},
+        {"the file's write fails",
+         [](CWavRecord&, std::thread&) {
+             sim::faults::Place({Device::kCard, Action::kFail, "write", 0});
+         },
+         true},
+    };
+    constexpr int kLongMs = static_cast<int>(kStallUntilLifted);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CWavRecord wav;
+        ASSERT_EQ(wav.record_open("/mnt/sd/music/rec/wake.wav"), 0);
+        const int64_t before = wav.captured_bytes();
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(wav.dsp_wait(300), 1);
+        EXPECT_GE(Since(start), 0.3);
+        EXPECT_GT(wav.captured_bytes(), before);
+        testing::internal::CaptureStdout();
+        std::thread waker;
+        c.raise(wav, waker);
+        EXPECT_TRUE(ReturnsByItself([&] { wav.dsp_wait(kLongMs); }, [&] { wav.dsp_wake(); }));
+        if (waker.joinable())
+            waker.join();
+        EXPECT_EQ(wav.file_write(wav.dsp_read()) < 0, c.fails);
+        wav.record_close();
+        CapturedLog();
+        sim::faults::Heal(Device::kDsp);
+        sim::faults::Heal(Device::kCard);
+    }
 }
 
 TEST_F(WavRecordTest, FailedOpensLeaveTheStreamReadyForTheNext)
