@@ -30,10 +30,11 @@ Recording::~Recording()
         writer_->Finish(std::chrono::milliseconds(0), nullptr);
 }
 
-bool Recording::MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait)
+bool Recording::MakeFile(RecordWriter::Files files, CardChores& card,
+                         std::chrono::milliseconds wait)
 {
     began_ = true;
-    writer_->Begin(std::move(files));
+    writer_->Begin(std::move(files), card);
     return writer_->HeaderWritten(wait);
 }
 

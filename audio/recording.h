@@ -1,9 +1,8 @@
 #pragma once
 // One recording from the DSP into its files: the capture thread that takes
 // the card's sound in as it comes, and the writer whose buffer rides out the
-// SD card's stalls while its own thread writes, syncs and keeps the header
-// true. The stream drives it under its lock; the capture's stop alone may
-// run without it, from any thread.
+// SD card's stalls while the card's thread writes, syncs and keeps the header
+// true. The stream's worker drives it.
 
 #include <chrono>
 #include <cstdint>
@@ -34,11 +33,11 @@ public:
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
-    // Has the writer make the file at files.path and write its start
-    // header, waiting `wait` at most: false with the failure logged and no
-    // file left behind. A file still on its way counts as made: should it
-    // fail later, the writer fails then.
-    bool MakeFile(RecordWriter::Files files, std::chrono::milliseconds wait);
+    // Has the writer make the file at files.path, on the card's thread, and
+    // write its start header, waiting `wait` at most: false with the
+    // failure logged and no file left behind. A file still on its way counts
+    // as made: should it fail later, the writer fails then.
+    bool MakeFile(RecordWriter::Files files, CardChores& card, std::chrono::milliseconds wait);
 
     int Wait(int timeout_ms) { return capture_->Wait(timeout_ms); }
     int Take() { return capture_->Take(); }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/budget.h"
+#include "app/cardchores.h"
 #include "app/logmessage.h"
 #include "audio/wavformat.h"
 #include "platform/sys.h"
@@ -18,7 +19,7 @@ namespace {
 constexpr int kFrameBytes = 4;
 
 // A card that blinked out refuses a call until it is back: the call is
-// asked again a few times, on the writer's own thread. True once it has
+// asked again a few times, on the card's thread. True once it has
 // gone through.
 template <typename Call>
 bool AskAgain(Call call)
@@ -61,7 +62,7 @@ RecordWriter::RecordWriter(size_t buffer_bytes)
 {
 }
 
-void RecordWriter::Begin(Files files)
+void RecordWriter::Begin(Files files, CardChores& card)
 {
     files_ = std::move(files);
     // Whole frames, and at least one: a file must hold sound to be a file.
@@ -70,9 +71,9 @@ void RecordWriter::Begin(Files files)
         std::lock_guard<std::mutex> hold(lock_);
         path_ = files_.path;
     }
-    // The thread owns the writer, so a writer that Finish gave up on still
-    // has its buffer until it has closed the file.
-    thread_.Start(shared_from_this(), [](RecordWriter& writer) { writer.Run(); });
+    // The job owns the writer, so a writer that Finish gave up on still has
+    // its buffer until it has closed the file.
+    card.Post([writer = shared_from_this()] { writer->Run(); });
 }
 
 bool RecordWriter::Append(const char* data, size_t bytes)
@@ -156,12 +157,7 @@ bool RecordWriter::Finish(std::chrono::milliseconds wait, std::function<void(int
         on_closed_ = std::move(closed);
         work_.notify_one();
     }
-    if (!progress_.wait_for(hold, wait, [this] { return closed_; }))
-        return false;
-    hold.unlock();
-    // Closed is the thread's last act but its return.
-    thread_.Join(wait);
-    return true;
+    return progress_.wait_for(hold, wait, [this] { return closed_; });
 }
 
 bool RecordWriter::WriteOut(int64_t from, int64_t to)
@@ -298,8 +294,6 @@ bool RecordWriter::ContinueInNextFile()
 
 bool RecordWriter::MakeFirstFile()
 {
-    if (files_.after)
-        files_.after();
     fd_ = sys::open(files_.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ >= 0)
         return StartFile(files_.path);

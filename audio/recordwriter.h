@@ -1,10 +1,10 @@
 #pragma once
 // The writing half of a recording: a buffer of several seconds between the
-// sound card and the WAV file, and a thread that drains it into the file.
+// sound card and the WAV file, drained into the file by the card's thread.
 //
 // SD cards stall writes and syncs for hundreds of milliseconds and more.
 // The capture side only copies into the buffer, so it never waits for the
-// card; the writer thread alone does. It keeps the file safe against a crash
+// card; the card's thread alone does. It keeps the file safe against a crash
 // or a flat battery as it goes: every quarter second of sound it writes what
 // came, makes the file durable (fdatasync), and rewrites the header to
 // declare what that sync made durable, so the header on the card never
@@ -28,7 +28,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/ownedthread.h"
+class CardChores;
 
 // Writes the canonical header for `frames` at the descriptor's position: 0,
 // or -1 with "bad file descriptor?" (fd < 0) or "write header errror" (fewer
@@ -63,17 +63,15 @@ public:
         int rate;          // the rate the card records at, in every header
         int64_t limit;     // the most sound a file takes (whole frames)
         NextPath next;     // names the file that follows a full one
-        // Waits, on the writer's thread, for the card work the file needs
-        // first (its folder); none when null.
-        std::function<void()> after;
     };
-    // Starts writing on the writer's own thread: once `files.after` has
-    // returned, it makes the file at `files.path` (empty), writes a header
-    // that declares no sound (none exists yet, and a recording cut off
-    // before its first write must claim none), and makes the file's entry
-    // in its folder durable. A card that stalls holds up the writer alone,
-    // while the sound goes on into the buffer. Once only.
-    void Begin(Files files);
+    // Starts writing as a job of the card's thread `card`: once the card
+    // work asked for before it is done (the folder on a new card), it makes
+    // the file at `files.path` (empty), writes a header that declares no
+    // sound (none exists yet, and a recording cut off before its first write
+    // must claim none), and makes the file's entry in its folder durable; it
+    // then writes until Finish. A card that stalls holds up the card's
+    // thread alone, while the sound goes on into the buffer. Once only.
+    void Begin(Files files, CardChores& card);
     // False when the file could not be made, or its start header written,
     // within `wait`; the file is then removed (or, where the card refuses
     // even that, logged as left), and the writer has failed. A file still on
@@ -106,8 +104,8 @@ public:
 
     // No more sound comes. The writer writes the rest, makes the file
     // durable with a true header and closes it, then calls `closed` with
-    // the sample bytes written (on its own thread). True when all that was
-    // done within `wait`; else it goes on alone.
+    // the sample bytes written (on the card's thread). True when all that
+    // was done within `wait`; else it goes on alone.
     bool Finish(std::chrono::milliseconds wait, std::function<void(int64_t)> closed);
 
 private:
@@ -135,7 +133,7 @@ private:
     // Writes the start header; without it the file is removed.
     bool StartFile(const std::string& path);
 
-    // Set by Begin, before the thread starts; only the thread uses them.
+    // Set by Begin, before the job is queued; only the job uses them.
     int fd_ = -1;
     Files files_;
     const size_t capacity_;
@@ -158,5 +156,4 @@ private:
     bool finishing_ = false;
     bool closed_ = false;
     std::function<void(int64_t)> on_closed_;
-    OwnedThread thread_;
 };

@@ -101,7 +101,8 @@ int CWavRecord::RecordOpenFailed(SoundDevice& device, const char* message)
 
 int CWavRecord::record_open(const char* path)
 {
-    RecordWriter::Files files{path, 0, 0, nullptr, nullptr};
+    RecordWriter::Files files{path, 0, 0, nullptr};
+    CardChores* card = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (DspFd() >= 0 || mode_ != Mode::kIdle) {
@@ -114,7 +115,7 @@ int CWavRecord::record_open(const char* path)
         mode_ = Mode::kOpening;
         files.limit = file_limit_;
         files.next = next_path_;
-        files.after = std::exchange(file_after_, nullptr);
+        card = card_;
     }
     // Set up with the stream free, as a playback is: a device that hangs in
     // a request, or a card that stalls the file, holds up this worker
@@ -142,7 +143,7 @@ int CWavRecord::record_open(const char* path)
         return RecordOpenFailed(source.device, nullptr);
     // A card that stalls the file holds the open a moment at most: a later
     // failure reaches the worker through file_write.
-    if (!recording->MakeFile(std::move(files), budget::kHeader)) {
+    if (!recording->MakeFile(std::move(files), *card, budget::kHeader)) {
         wake_->Wake();
         SoundDevice back;
         recording->StopCapture(budget::kCaptureStop, &back);
@@ -225,10 +226,10 @@ void CWavRecord::set_next_path(std::function<std::string()> next)
     next_path_ = std::move(next);
 }
 
-void CWavRecord::set_file_after(std::function<void()> after)
+void CWavRecord::set_card(CardChores* card)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    file_after_ = std::move(after);
+    card_ = card;
 }
 
 void CWavRecord::set_leave(std::shared_ptr<const budget::Deadline> leave)

@@ -42,6 +42,7 @@
 #include <string>
 
 #include "app/budget.h"
+#include "app/cardchores.h"
 #include "audio/playback.h"
 #include "audio/runsignal.h"
 #include "audio/sounddevice.h"
@@ -86,10 +87,12 @@ public:
     // moment. Without it a recording ends, failed, when its file is full.
     // The size of a full file is lowered only by tests.
     void set_next_path(std::function<std::string()> next);
-    // Waits for the card work the next recording's file needs first (its
-    // folder): called on the writer's thread, so a card that stalls it
-    // holds up no start; the recording takes in sound meanwhile.
-    void set_file_after(std::function<void()> after);
+    // The card's thread, which makes and writes a recording's files after
+    // the card work asked for before (the folder on a new card), so a card
+    // that stalls holds up no start; the recording takes in sound
+    // meanwhile. The stream's own until this is set; set before the first
+    // run, to one that outlives the stream.
+    void set_card(CardChores* card);
     // The leave's deadline: once it has started, no wait of the stream's
     // goes past it. Set before the first run.
     void set_leave(std::shared_ptr<const budget::Deadline> leave);
@@ -197,7 +200,8 @@ private:
     std::shared_ptr<RecordWriter> last_writer_;
     int64_t captured_ = 0;
     std::function<std::string()> next_path_;
-    std::function<void()> file_after_;
+    CardChores own_card_;
+    CardChores* card_ = &own_card_;
     std::shared_ptr<const budget::Deadline> leave_;
     int64_t file_limit_;
     std::string last_path_;

@@ -134,6 +134,8 @@ int CRecorderView::InitializeResources(std::unique_lock<std::mutex>& hold)
     if (!wav) {
         wav = new CWavRecord();
         wav->set_leave(run.Leave());
+        // One thread works on the card, for the view and the stream alike.
+        wav->set_card(&card_chores);
     }
     // A recording too long for one file goes on in a file named as a new
     // recording started at that moment would be.

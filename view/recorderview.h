@@ -5,7 +5,6 @@
 //   commands.cpp       commands and view events
 //   runcontrol.*       recording and playback: the workers and their runs
 //   recordfiles.*      the card as recordings need it: probe, folder, names
-//   cardchores.*       the card work the main thread hands off
 //   statusmonitor.cpp  the once-a-second look at clock, battery, HOLD, card
 // and its drawing in ui/ (layout.cpp, screen.cpp, text.cpp).
 
@@ -16,8 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "app/cardchores.h"
 #include "ui/layout.h"
-#include "view/cardchores.h"
 #include "view/runcontrol.h"
 
 class CMemButton;

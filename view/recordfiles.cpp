@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "app/cardchores.h"
 #include "app/logmessage.h"
 #include "platform/sys.h"
-#include "view/cardchores.h"
 
 namespace {
 

@@ -448,8 +448,8 @@ RunEnd RunControl::RecordLoop()
     if (!wav)
         return RunEnd::kOpenFailed;
     // The sound is taken in from the press on; a stalled card still making
-    // the folder holds up the file alone, which the writer makes after it.
-    wav->set_file_after(view_.card_chores.Barrier());
+    // the folder holds up the file alone, which the card's thread makes
+    // after it.
     if (wav->record_open(view_.file_path) < 0)
         return RunEnd::kOpenFailed;
     LogMessage(kUnit, __LINE__, "(Record) RecordStart(%s)...\n", view_.file_path);

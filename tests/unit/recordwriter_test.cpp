@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cardchores.h"
 #include "audio/wavformat.h"
 #include "platform/sys.h"
 #include "sim/faults.h"
@@ -84,13 +85,14 @@ protected:
         std::shared_ptr<RecordWriter> writer = RecordWriter::Create(buffer);
         if (!next)
             next = [this] { return Name(++files_); };
-        writer->Begin(RecordWriter::Files{Name(0), 22050, limit, next, nullptr});
+        writer->Begin(RecordWriter::Files{Name(0), 22050, limit, next}, card_);
         EXPECT_TRUE(writer->HeaderWritten(kHung));
         return writer;
     }
 
     static constexpr const char* kFolder = "/mnt/sd/music/writer";
     int files_ = 0;
+    CardChores card_;
 };
 
 // What reaches the file and its header, before and at the end.

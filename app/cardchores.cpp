@@ -1,4 +1,4 @@
-#include "view/cardchores.h"
+#include "app/cardchores.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -61,8 +61,7 @@ CardChores::~CardChores()
 void CardChores::StartOnce()
 {
     // The thread owns the queue: a job stuck in the card keeps it.
-    if (!thread_.Started())
-        thread_.Start(queue_, [](Queue& queue) { queue.Run(); });
+    std::call_once(started_, [this] { thread_.Start(queue_, [](Queue& queue) { queue.Run(); }); });
 }
 
 void CardChores::Post(std::function<void()> job)
@@ -84,14 +83,4 @@ bool CardChores::Idle(std::chrono::milliseconds wait)
 {
     std::unique_lock<std::mutex> hold(queue_->lock);
     return queue_->WaitDone(hold, queue_->posted, wait);
-}
-
-std::function<void()> CardChores::Barrier()
-{
-    std::lock_guard<std::mutex> hold(queue_->lock);
-    const uint64_t number = queue_->posted;
-    return [queue = queue_, number] {
-        std::unique_lock<std::mutex> wait(queue->lock);
-        queue->changed.wait(wait, [&] { return queue->done >= number; });
-    };
 }

@@ -1,13 +1,17 @@
 #pragma once
-// The card work of the main thread, done on a thread of its own in the order
-// it was asked for. An SD card stalls writes, removals and syncs for seconds
-// at a time; the screen, the event loop and the status monitor must answer
-// meanwhile, so the main thread waits for this work only as long as it
-// chooses to, and never for work whose end it does not need.
+// The one thread that works on the SD card: the write probe, the recordings
+// folder, a removal, and each recording's files, in the order they were
+// asked for, so the files of a recording are made after the folder they go
+// in, and no two threads wait on the card at once. An SD card stalls
+// writes, removals and syncs for seconds at a time; the screen, the event
+// loop, the status monitor and the run's worker must answer meanwhile, so
+// each waits for this work only as long as it chooses to, and never for
+// work whose end it does not need.
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "app/ownedthread.h"
 
@@ -20,7 +24,7 @@ public:
     CardChores(const CardChores&) = delete;
     CardChores& operator=(const CardChores&) = delete;
 
-    // Queues `job`; the caller does not wait for it.
+    // Queues `job`; the caller does not wait for it. From any thread.
     void Post(std::function<void()> job);
     // Queues `job` and waits `wait` at most for it to have run: false when
     // it has not (it still runs later). What the job writes may be read
@@ -28,17 +32,15 @@ public:
     bool RunWithin(std::function<void()> job, std::chrono::milliseconds wait);
     // True once every job queued so far has run, waiting `wait` at most.
     bool Idle(std::chrono::milliseconds wait);
-    // A wait, for any thread and without a bound, until every job queued
-    // so far has run. It holds the queue, not this object: a thread left
-    // behind on a card that never answers may wait on it for good.
-    std::function<void()> Barrier();
 
 private:
     struct Queue;
-    // The owner's thread only.
+    // The thread starts with the first job: a recorder that never touches
+    // the card runs none.
     void StartOnce();
     // Shared with the thread, which may outlive this object on a stalled
     // card.
     std::shared_ptr<Queue> queue_;
+    std::once_flag started_;
     OwnedThread thread_;
 };
