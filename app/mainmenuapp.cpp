@@ -44,7 +44,6 @@ CMainMenuApp::~CMainMenuApp()
 
 void CMainMenuApp::SetExitView(const char* view_name)
 {
-    std::lock_guard<std::mutex> hold(exit_view_lock_);
     std::strncpy(exit_view_, view_name, sizeof exit_view_ - 1);
     exit_view_[sizeof exit_view_ - 1] = '\0';
     ++exit_views_set_;
@@ -52,13 +51,11 @@ void CMainMenuApp::SetExitView(const char* view_name)
 
 int CMainMenuApp::ExitViewsSet()
 {
-    std::lock_guard<std::mutex> hold(exit_view_lock_);
     return exit_views_set_;
 }
 
 void CMainMenuApp::GetExitView(char* out, size_t size)
 {
-    std::lock_guard<std::mutex> hold(exit_view_lock_);
     std::strncpy(out, exit_view_, size - 1);
     out[size - 1] = '\0';
 }

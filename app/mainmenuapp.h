@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "app/userevent.h"
 
@@ -44,8 +43,7 @@ public:
     CMainMenuApp& operator=(const CMainMenuApp&) = delete;
 
     // Written on the main thread (a pulled card reaches it as the status
-    // monitor's event) and read by the hand-off: each write and read takes
-    // the whole argument at once.
+    // monitor's event) and read by the hand-off, on the main thread too.
     void SetExitView(const char* view_name);
     void GetExitView(char* out, size_t size);
     // How many times a view to leave for was named: a leave names one once.
@@ -67,7 +65,7 @@ public:
 private:
     void Release(bool view_exit_instance);
 
-    std::mutex exit_view_lock_;
+    // The main thread's alone: every view that sets it acts on an event.
     char exit_view_[64] = "";
     int exit_views_set_ = 0;
 };
