@@ -147,17 +147,30 @@ void Capture::Loop(State& state)
 
 int Capture::Wait(int timeout_ms)
 {
+    using Clock = std::chrono::steady_clock;
     State& s = *state_;
-    s.signal->Wait(std::chrono::milliseconds(std::max(timeout_ms, 0)));
+    // When the thread's call under way would be overdue; none between calls.
+    const auto overdue = [&s] {
+        const auto since = s.in_call_since.load();
+        return since ? Clock::time_point(Clock::duration(since)) + budget::kNoSound
+                     : Clock::time_point::max();
+    };
+    // A call of the thread's that comes due before the timeout ends the wait
+    // then: a device that gives no more sound is told on time, and the
+    // thread's calls, each far shorter, move the moment on unseen.
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point until = std::min(end, overdue());
+        if (now >= until ||
+            s.signal->Wait(std::chrono::ceil<std::chrono::milliseconds>(until - now)) ||
+            Clock::now() >= std::min(end, overdue()))
+            break;
+    }
     std::unique_lock<std::mutex> hold(s.lock);
     // Looked at here, not by the thread: a device that hangs keeps the
     // thread in its call.
-    const auto since = s.in_call_since.load();
-    const bool silent =
-        !s.closing && !s.failed && !s.ended && since != 0 &&
-        std::chrono::steady_clock::now().time_since_epoch().count() - since >=
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget::kNoSound)
-                .count();
+    const bool silent = !s.closing && !s.failed && !s.ended && Clock::now() >= overdue();
     if (silent)
         s.failed = true;
     const int fresh = !s.closing && s.captured > s.taken ? 1 : 0;
