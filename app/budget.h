@@ -48,7 +48,7 @@ static_assert(kCardAnswer + kHeader < kStart, "a recording starts within half a 
 constexpr milliseconds kFlush{150};
 constexpr milliseconds kFinish{450};
 // A capture told to stop ends at once; one that does not is held by a
-// device that hangs, and is handed its device to close when it lets go.
+// device that hangs, and keeps the device, which it closes when it lets go.
 constexpr milliseconds kCaptureStop{200};
 static_assert(kTakeUp + kFlush + kCaptureStop + kFinish < kLeave,
               "a recording's worker ends its run within a leave");

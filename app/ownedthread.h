@@ -35,7 +35,6 @@ public:
             end->Mark();
         });
     }
-    bool Started() const { return end_ != nullptr; }
 
     // From any thread, the thread itself included: true once the thread has
     // ended (or never started), waiting `within` at most; false when it is

@@ -25,8 +25,8 @@ constexpr int kPollMs = static_cast<int>(budget::kCapturePoll.count());
 }  // namespace
 
 struct Capture::State {
+    // Moved out only once the thread has ended.
     SoundDevice device;
-    int dsp_fd;
     size_t block;
     std::unique_ptr<char[]> buf;
     std::shared_ptr<WakePipe> wake;
@@ -50,7 +50,6 @@ Capture::Capture(SoundDevice device, size_t block, std::shared_ptr<WakePipe> wak
     : state_(std::make_shared<State>()), dsp_fd_(device.dsp_fd()), mixer_fd_(device.mixer_fd())
 {
     state_->device = std::move(device);
-    state_->dsp_fd = dsp_fd_;
     state_->block = block;
     state_->buf.reset(new (std::nothrow) char[block]);
     state_->wake = std::move(wake);
@@ -85,7 +84,7 @@ void Capture::Loop(State& state)
     State* const s = &state;
     bool failed = false;
     while (!s->stop.load() && !failed) {
-        struct pollfd fds[2] = {{s->dsp_fd, POLLIN, 0}, {s->wake->fd(), POLLIN, 0}};
+        struct pollfd fds[2] = {{s->device.dsp_fd(), POLLIN, 0}, {s->wake->fd(), POLLIN, 0}};
         EnterCall(*s);
         const int ready = sys::poll(fds, 2, kPollMs);
         s->in_call_since = 0;
@@ -98,7 +97,7 @@ void Capture::Loop(State& state)
         int64_t got = 0;
         for (;;) {
             EnterCall(*s);
-            const ssize_t n = sys::read(s->dsp_fd, s->buf.get(), s->block);
+            const ssize_t n = sys::read(s->device.dsp_fd(), s->buf.get(), s->block);
             s->in_call_since = 0;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
                 !s->stop.load()) {
@@ -159,12 +158,8 @@ int Capture::Wait(int timeout_ms)
     // then: a device that gives no more sound is told on time, and the
     // thread's calls, each far shorter, move the moment on unseen.
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point until = std::min(end, overdue());
-        if (now >= until ||
-            s.signal->Wait(std::chrono::ceil<std::chrono::milliseconds>(until - now)) ||
-            Clock::now() >= std::min(end, overdue()))
+    for (Clock::time_point until; (until = std::min(end, overdue())) > Clock::now();) {
+        if (s.signal->Wait(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now())))
             break;
     }
     std::unique_lock<std::mutex> hold(s.lock);

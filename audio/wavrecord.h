@@ -9,11 +9,11 @@
 // Playback: play_open(path); then file_read() and dsp_write(n) with what
 // file_read returned, until dsp_write fails or the user stops; play_close().
 //
-// While recording, the stream has two threads of its own. The capture thread
+// While recording, the stream has a thread of its own. The capture thread
 // waits on the sound card and takes in whatever it has, so sound is taken as
 // it comes however the card delivers it (in steady blocks, in lumps, with
 // poll seldom saying so). It hands the sound to a RecordWriter, whose
-// buffer of ten seconds rides out the stalls of an SD card while its own
+// buffer of ten seconds rides out the stalls of an SD card while the card's
 // thread writes, syncs and keeps the header true. The worker's calls only
 // look at them: dsp_read takes over the sound captured since its last call,
 // file_write tells whether the file still takes it. Sound wakes only the
@@ -159,7 +159,6 @@ private:
     // The operations above, with the lock held.
     int ParseWav(const char* path);
     void ReleaseBlock();
-    // Gives back whatever a failed open had taken.
     // Closes what a failed record_open set up, idle again: -2.
     int RecordOpenFailed(SoundDevice& device, const char* message);
     // The DSP's descriptor, the capture's while recording.
@@ -179,7 +178,7 @@ private:
     int data_offset = 0;
     int wav_fd = -1;
     int block_size = -1;
-    // A recording's file belongs to its writer, which makes it on its own
+    // A recording's file belongs to its writer, which makes it on the card's
     // thread: wav_fd only says that the recording has one.
     static constexpr int kWriterHasFile = 0x7FFFFFFF;
     std::unique_ptr<char[]> block_buf;
@@ -193,8 +192,7 @@ private:
     const std::shared_ptr<RunSignal> signal_ = std::make_shared<RunSignal>();
 
     // Recording: the one in progress, what the last one did, and where the
-    // files go. The capture uses the DSP and block_buf without the lock;
-    // both stay as they are until it has been stopped.
+    // files go. The capture holds the DSP and its own block buffer.
     std::shared_ptr<Recording> recording_;
     // Kept until the next recording, so what it left can be told.
     std::shared_ptr<RecordWriter> last_writer_;
