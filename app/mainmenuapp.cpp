@@ -166,5 +166,5 @@ void CMainMenuApp::Release(bool view_exit_instance)
         SDL_FreeSurface(screen);
         screen = nullptr;
     }
-    platform::StopScreen();
+    platform::StopScreen(!CRecorderView::StatusTickInDevices());
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The handheld's screen as the recorder starts, shows and stops it. Each
 // backend defines these three. On the handheld they are SDL_Init, SDL_Flip
-// and SDL_Quit and nothing more, so the recorder does there exactly what it
-// does in SDL terms. The simulator hangs its own work on them: what it does
-// is said with each call.
+// and SDL_Quit (but for a timer hung in a device) and nothing more, so the recorder does there
+// exactly what it does in SDL terms. The simulator hangs its own work on them: what it does is said
+// with each call.
 //
 // Before StartScreen the simulator only answers the platform calls (the view
 // reads the clock and the battery while the globals are constructed); it
@@ -30,8 +30,20 @@ int PresentScreen(SDL_Surface* screen);
 
 // Stops SDL. Called on the main thread by the application object's teardown,
 // after the view is gone; its destructor calls it again, so a second call
-// must be harmless. The simulator stops its scenario player first, so that
-// no command reaches an SDL that is going away.
-void StopScreen();
+// must be harmless. `timers_free` is false while a timer's callback is in a
+// device call that may never return: SDL's timer thread, which SDL_Quit
+// would wait for, is then left running for the hand-over to end. The
+// simulator stops its scenario player first, so that no command reaches an
+// SDL that is going away.
+void StopScreen(bool timers_free);
+
+// SDL_Quit, or when the timers are not free all of SDL but its timers.
+inline void StopSdl(bool timers_free)
+{
+    if (timers_free)
+        SDL_Quit();
+    else
+        SDL_QuitSubSystem(SDL_WasInit(SDL_INIT_EVERYTHING) & ~SDL_INIT_TIMER);
+}
 
 }  // namespace platform

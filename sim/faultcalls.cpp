@@ -1,5 +1,6 @@
 #include "sim/faultcalls.h"
 
+#include "platform/gpio.h"
 #include "platform/oss.h"
 
 namespace sim {
@@ -26,6 +27,10 @@ constexpr Request kMixerRequests[] = {
     {"WRITE_ALTPCM", oss::kMixerWriteAltPcm},
     {"WRITE_IGAIN", oss::kMixerWriteIGain},
 };
+constexpr Request kGpioRequests[] = {
+    {"CARD", gpio::kCardAbsent},
+    {"HOLD", gpio::kHold},
+};
 
 }  // namespace
 
@@ -37,6 +42,9 @@ const char* RequestName(Device device, unsigned long number)
     for (const Request& r : kMixerRequests)
         if (device == Device::kMixer && r.number == number)
             return r.name;
+    for (const Request& r : kGpioRequests)
+        if (device == Device::kGpio && r.number == number)
+            return r.name;
     return "";
 }
 
@@ -47,6 +55,8 @@ const char* NameOf(Device device)
         return "dsp";
     case Device::kMixer:
         return "mixer";
+    case Device::kGpio:
+        return "gpio";
     case Device::kCard:
         break;
     }
@@ -65,6 +75,7 @@ const std::vector<std::string>& Calls(Device device)
         with({"open", "close", "ioctl"}, kMixerRequests),
         {"open", "close", "read", "write", "lseek", "fdatasync", "ftruncate", "unlink", "mkdir",
          "sync"},
+        with({"open", "close", "ioctl"}, kGpioRequests),
     };
     return calls[static_cast<int>(device)];
 }

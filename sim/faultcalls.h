@@ -9,7 +9,7 @@
 namespace sim {
 namespace faults {
 
-enum class Device { kDsp, kMixer, kCard };
+enum class Device { kDsp, kMixer, kCard, kGpio };
 
 // The calls a device can be faulted at, for the scenario's parser.
 const std::vector<std::string>& Calls(Device device);

@@ -441,15 +441,22 @@ Words SoundNodeModes()
     return modes;
 }
 
-// The GPIO driver: there, or missing as on a PC (the card is not watched).
+// The GPIO driver: there, or missing as on a PC (the card is not watched);
+// "ok" also lets go of its hung calls.
 bool ParseGpio(const Words& w, ScenarioCommand* c, std::string* error)
 {
-    if (w.size() != 2 || !OneOf(w[1], ModesOf(w[0]))) {
-        *error = "expected: gpio ok|absent";
+    if (IsFaultAt(w))
+        return ParseFaultAt(faults::Device::kGpio, w, c, error);
+    if (w.size() != 2 || !OneOf(w[1], {"ok", "absent"})) {
+        *error = "expected: gpio ok|absent, or a fault at a call";
         return false;
     }
     const bool present = w[1] == "ok";
-    c->act = [present](Handheld& machine) { machine.SetGpioPresent(present); };
+    c->act = [present](Handheld& machine) {
+        machine.SetGpioPresent(present);
+        if (present)
+            faults::Heal(faults::Device::kGpio);
+    };
     return true;
 }
 
@@ -525,7 +532,7 @@ const std::map<std::string, Command>& Commands()
         {"blksize", {ParseBlkSize, {}}},
         // The sources the microphone knows by name; any other word is a WAV file.
         {"mic", {ParseMic, {"tone", "counter"}}},
-        {"gpio", {ParseGpio, {"ok", "absent"}}},
+        {"gpio", {ParseGpio, {"ok", "absent", "hang", "fail", "stall"}}},
         {"power", {ParsePower, {"cut"}}},
         {"oss", {ParseOss, {"native", "emulated", "sync-only"}}},
     };

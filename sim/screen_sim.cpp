@@ -105,10 +105,10 @@ int PresentScreen(SDL_Surface* screen)
     return result;
 }
 
-void StopScreen()
+void StopScreen(bool timers_free)
 {
     sim::scenario::Stop();
-    SDL_Quit();
+    StopSdl(timers_free);
 }
 
 }  // namespace platform

@@ -102,7 +102,7 @@ int MeetFault(Kind kind, const char* call, unsigned long request = 0)
     case Kind::kCardFile:
         return sim::faults::Meet(Device::kCard, call);
     case Kind::kGpio:
-        break;
+        return sim::faults::Meet(Device::kGpio, call, request);
     }
     return 0;
 }
@@ -211,6 +211,8 @@ int open(const char* path, int flags, mode_t mode)
             errno = ENOENT;
             return -1;
         }
+        if (MeetFault(Kind::kGpio, "open") != 0)
+            return -1;
         // Close-on-exec only when asked, as the kernel's: a descriptor the
         // recorder forgets must reach the menu program here too.
         const int fd = ::open("/dev/null", O_RDONLY | (flags & O_CLOEXEC));

@@ -61,6 +61,11 @@ int CRecorderView::Initialize()
         if (gpio_fd < 0) {
             gpio_fd = -1;
             LogMessage(kUnit, __LINE__, "GPIO_DEV open failed.\n");
+        } else {
+            gpio_held_.reset(new int(gpio_fd), [](const int* fd) {
+                sys::close(*fd);
+                delete fd;
+            });
         }
     }
     std::unique_lock<std::mutex> hold = HoldStatusMonitor();
@@ -218,6 +223,10 @@ void CRecorderView::Release()
     run.ReleaseDrawWaitsForGood();
     StopStatusTimer();
     run.StopWorkers();
+    // Closed on the card's thread, or by a tick still in the driver once it
+    // lets go: a driver's close may hang, and the main thread must not.
+    if (gpio_held_)
+        card_chores.Post([gpio = std::move(gpio_held_)]() mutable { gpio.reset(); });
     // A removal asked for should reach the card; a stalled card is left to
     // the chores' thread.
     card_chores.Idle(run.LeaveWithin(budget::kLeave));
@@ -246,28 +255,26 @@ void CRecorderView::Release()
     Delete(help_close_button);
     Delete(msg_box);
     SDL_KelDevIfQuit();
-    if (gpio_fd != -1) {
-        sys::close(gpio_fd);
-        gpio_fd = -1;
-    }
+    gpio_fd = -1;
+}
+
+int CRecorderView::AskGpio(int fd, unsigned long request)
+{
+    if (fd == -1)
+        return 0;
+    int value = 0;
+    sys::ioctl(fd, request, &value);
+    return value;
 }
 
 int CRecorderView::QuerySdAbsent()
 {
-    if (gpio_fd == -1)
-        return 0;
-    int absent = 0;
-    sys::ioctl(gpio_fd, gpio::kCardAbsent, &absent);
-    return absent ? 1 : 0;
+    return AskGpio(gpio_fd, gpio::kCardAbsent) ? 1 : 0;
 }
 
 int CRecorderView::QueryHold()
 {
-    if (gpio_fd == -1)
-        return 0;
-    int hold = 0;
-    sys::ioctl(gpio_fd, gpio::kHold, &hold);
-    return hold;
+    return AskGpio(gpio_fd, gpio::kHold);
 }
 
 int CRecorderView::QueryBatteryLevel()

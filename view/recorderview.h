@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "app/cardchores.h"
@@ -96,6 +97,9 @@ public:
 
     // The status monitor: an SDL timer function; param is the view.
     static Uint32 OnStatusTick(Uint32 interval, void* param);
+    // Whether a tick of any view is in a device call now: SDL's timer
+    // thread cannot be waited for then.
+    static bool StatusTickInDevices();
 
     // Layout (layout.cpp).
     void InitLayout();
@@ -157,7 +161,21 @@ private:
     void StartStatusTimer();
     std::unique_lock<std::mutex> HoldStatusMonitor();
     void StopStatusTimer();
-    void StatusTick();
+    // What a tick found; the hour and minute go in as the view's.
+    struct StatusReading {
+        int hour = 0;
+        int minute = 0;
+        bool new_minute = false;
+        int battery = 0;  // read only for a new minute
+        int hold = 0;
+        bool card_absent = false;
+    };
+    static void ReadStatus(int gpio, StatusReading* reading);
+    void StatusTick(const StatusReading& reading);
+    // A GPIO driver's answer; 0 without the driver (-1).
+    static int AskGpio(int fd, unsigned long request);
+    // The GPIO descriptor's owners: the view, and a tick under way.
+    std::shared_ptr<const int> gpio_held_;
     void LeaveWith(const char* view_name);
     // Shows a message that tells how a run ended: it must be seen.
     void ShowOutcome(int index);

@@ -88,13 +88,16 @@ bool MakeRecordFolder()
     return false;
 }
 
-CardAnswer PrepareCard(CardChores& chores, std::chrono::milliseconds wait)
+CardAnswer PrepareCard(CardChores& chores, std::function<bool()> card_absent,
+                       std::chrono::milliseconds wait)
 {
     // Shared: a job the wait gave up on still writes its answer.
     const auto answer = std::make_shared<CardAnswer>(CardAnswer::kRefused);
     const bool answered = chores.RunWithin(
-        [answer] {
-            if (CheckSdWritable() == 0 && MakeRecordFolder())
+        [answer, card_absent = std::move(card_absent)] {
+            if (card_absent())
+                *answer = CardAnswer::kAbsent;
+            else if (CheckSdWritable() == 0 && MakeRecordFolder())
                 *answer = CardAnswer::kReady;
         },
         wait);

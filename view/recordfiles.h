@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 
 class CardChores;
 
@@ -14,12 +15,15 @@ int CheckSdWritable();
 // cannot be.
 bool MakeRecordFolder();
 
-// What the card answers before a recording: the probe taken and the folder
-// there (kReady), a refusal (logged), or no answer within `wait` (kBusy,
-// logged): a stalled card, which the recording's writer waits out on its
-// own while the sound is kept. The work goes on on the chores' thread.
-enum class CardAnswer { kReady, kRefused, kBusy };
-CardAnswer PrepareCard(CardChores& chores, std::chrono::milliseconds wait);
+// What the card answers before a recording: no card in the slot, as
+// `card_absent` (the GPIO driver) tells (kAbsent), the probe taken and the
+// folder there (kReady), a refusal (logged), or no answer within `wait`
+// (kBusy, logged): a stalled card or driver, which the recording's writer
+// waits out on its own while the sound is kept. The work goes on on the
+// chores' thread, so the main thread never waits in a driver.
+enum class CardAnswer { kAbsent, kReady, kRefused, kBusy };
+CardAnswer PrepareCard(CardChores& chores, std::function<bool()> card_absent,
+                       std::chrono::milliseconds wait);
 
 // A new recording's path, from the local time; a second recording within the
 // same second must not replace the first, so the name moves on a second at a

@@ -6,6 +6,7 @@
 #include "app/logmessage.h"
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
+#include "platform/gpio.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
 #include "view/recorderview.h"
@@ -63,7 +64,11 @@ void CRecorderView::OnRecordStart()
         list_button->Disable();
     PostRedraw();
 
-    if (QuerySdAbsent()) {
+    const auto card_absent = [gpio = gpio_held_] {
+        return gpio && AskGpio(*gpio, gpio::kCardAbsent) != 0;
+    };
+    const CardAnswer answer = PrepareCard(card_chores, card_absent, budget::kCardAnswer);
+    if (answer == CardAnswer::kAbsent) {
         FailRecordStart(MSG_NO_CARD);
         // The failure's handler deletes the file named here, and nothing of
         // this run has been made: the name is still the last recording's.
@@ -72,7 +77,7 @@ void CRecorderView::OnRecordStart()
         LogMessage(kUnit, __LINE__, "No SD card !!...\n");
         return;
     }
-    if (PrepareCard(card_chores, budget::kCardAnswer) == CardAnswer::kRefused)
+    if (answer == CardAnswer::kRefused)
         return FailRecordStart(MSG_RECORD_FAILED);
     NameNewRecording(file_path, sizeof file_path);
     if (!run.Start(RunKind::kRecord)) {

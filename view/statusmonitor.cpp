@@ -1,6 +1,7 @@
 // The status monitor: once a second, the clock, the battery, the HOLD switch
 // and the SD card.
 
+#include <atomic>
 #include <ctime>
 
 #include "app/logmessage.h"
@@ -8,6 +9,7 @@
 #include "app/tickguard.h"
 #include "app/userevent.h"
 #include "audio/wavrecord.h"
+#include "platform/gpio.h"
 #include "platform/sys.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
@@ -23,6 +25,8 @@ constexpr int kLowBatteryEveryMinutes = 5;
 // The views whose monitor may tick. Initialize holds its lock while it sets
 // up what a tick reads, ExitInstance while it removes the timer.
 TickGuard& g_monitors = *new TickGuard;
+// Ticks asking the devices now, of any view.
+std::atomic<int> g_ticks_in_devices{0};
 
 }  // namespace
 
@@ -51,30 +55,65 @@ void CRecorderView::StopStatusTimer()
     }
 }
 
+// The tick asks the devices between two holds of the monitor's lock, never
+// under it: a driver that hangs holds up SDL's timer thread alone, and the
+// view's teardown still takes the lock and goes. What it asks with it takes
+// along: the GPIO descriptor stays open while a tick uses it.
 Uint32 CRecorderView::OnStatusTick(Uint32 interval, void* param)
 {
+    StatusReading reading;
+    std::shared_ptr<const int> gpio;
+    {
+        const auto hold = g_monitors.Hold();
+        // Compared, not followed: the view may be gone.
+        if (!g_monitors.Admitted(param))
+            return interval;
+        const CRecorderView& view = *static_cast<CRecorderView*>(param);
+        gpio = view.gpio_held_;
+        reading.hour = view.clock_hour;
+        reading.minute = view.clock_min;
+    }
+    g_ticks_in_devices.fetch_add(1);
+    ReadStatus(gpio ? *gpio : -1, &reading);
+    gpio.reset();
+    g_ticks_in_devices.fetch_sub(1);
     const auto hold = g_monitors.Hold();
-    // Compared, not followed: the view may be gone.
     if (g_monitors.Admitted(param))
-        static_cast<CRecorderView*>(param)->StatusTick();
+        static_cast<CRecorderView*>(param)->StatusTick(reading);
     return interval;
 }
 
-void CRecorderView::StatusTick()
+bool CRecorderView::StatusTickInDevices()
+{
+    return g_ticks_in_devices.load() != 0;
+}
+
+void CRecorderView::ReadStatus(int gpio, StatusReading* reading)
 {
     struct tm now {};
     const time_t seconds = sys::time(nullptr);
     localtime_r(&seconds, &now);
-    if (now.tm_hour != clock_hour || now.tm_min != clock_min) {
-        clock_hour = now.tm_hour;
-        clock_min = now.tm_min;
-        const int level = QueryBatteryLevel();
-        battery_index = level - 1;
+    reading->new_minute = now.tm_hour != reading->hour || now.tm_min != reading->minute;
+    reading->hour = now.tm_hour;
+    reading->minute = now.tm_min;
+    if (reading->new_minute)
+        reading->battery = QueryBatteryLevel();
+    reading->hold = AskGpio(gpio, gpio::kHold);
+    reading->card_absent = AskGpio(gpio, gpio::kCardAbsent) != 0;
+}
+
+void CRecorderView::StatusTick(const StatusReading& reading)
+{
+    if (reading.new_minute) {
+        clock_hour = reading.hour;
+        clock_min = reading.minute;
+        battery_index = reading.battery - 1;
         PostRedraw();
-        if (now.tm_min % kLowBatteryEveryMinutes == 0 && level == kLowBatteryLevel && msg_box)
+        if (reading.minute % kLowBatteryEveryMinutes == 0 && reading.battery == kLowBatteryLevel &&
+            msg_box)
             msg_box->Show(MSG_LOW_BATTERY);
     }
-    const int hold_switch = QueryHold();
+    const int hold_switch = reading.hold;
     if (!hold_on && hold_switch) {
         hold_on = true;
         PostRedraw();
@@ -86,7 +125,7 @@ void CRecorderView::StatusTick()
     }
     // The run and its stream belong to the main thread and the worker: the
     // tick, which holds the monitor's lock, only tells of the card.
-    if (QuerySdAbsent() == 1)
+    if (reading.card_absent)
         PostUserEvent(EVT_CARD_GONE, this, nullptr);
 }
 

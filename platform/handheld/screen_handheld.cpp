@@ -14,9 +14,9 @@ int PresentScreen(SDL_Surface* screen)
     return SDL_Flip(screen);
 }
 
-void StopScreen()
+void StopScreen(bool timers_free)
 {
-    SDL_Quit();
+    StopSdl(timers_free);
 }
 
 }  // namespace platform

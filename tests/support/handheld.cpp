@@ -26,8 +26,8 @@ void ResetHandheld(const std::string& mic)
     card::SetPlaybackHung(false);
     card::SetAbilities(card::Abilities{});
     card::SetMic(mic);
-    for (auto device :
-         {sim::faults::Device::kDsp, sim::faults::Device::kMixer, sim::faults::Device::kCard})
+    for (auto device : {sim::faults::Device::kDsp, sim::faults::Device::kMixer,
+                        sim::faults::Device::kCard, sim::faults::Device::kGpio})
         sim::faults::Heal(device);
 }
 

@@ -40,7 +40,7 @@ std::vector<Sweep> EveryCall()
 {
     std::vector<Sweep> sweeps;
     for (const Life life : {Life::kRecordPlayLeave, Life::kCardPulled})
-        for (const Device device : {Device::kDsp, Device::kMixer, Device::kCard})
+        for (const Device device : {Device::kDsp, Device::kMixer, Device::kCard, Device::kGpio})
             for (const std::string& call : sim::faults::Calls(device))
                 for (const bool hang : {true, false})
                     sweeps.push_back({device, call, hang, life});

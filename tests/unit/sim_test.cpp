@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gpio.h"
 #include "platform/oss.h"
 #include "platform/screen.h"
 #include "platform/sys.h"
@@ -270,6 +271,8 @@ protected:
         dsp_ = sys::open("/dev/dsp", O_RDONLY | O_NONBLOCK);
         mixer_ = sys::open("/dev/mixer", O_RDWR);
         file_ = sys::open("/mnt/sd/probe.bin", O_RDWR | O_CREAT | O_TRUNC, 0644);
+        gpio_ = sys::open(gpio::kDevice, O_RDONLY);
+        ASSERT_GE(gpio_, 0);
         ASSERT_GE(dsp_, 0);
         ASSERT_GE(mixer_, 0);
         ASSERT_GE(file_, 0);
@@ -277,11 +280,11 @@ protected:
     void TearDown() override
     {
         support::ResetHandheld();
-        for (int fd : {dsp_, mixer_, file_})
+        for (int fd : {dsp_, mixer_, file_, gpio_})
             sys::close(fd);
         sys::unlink("/mnt/sd/probe.bin");
     }
-    int dsp_ = -1, mixer_ = -1, file_ = -1;
+    int dsp_ = -1, mixer_ = -1, file_ = -1, gpio_ = -1;
 };
 
 // A fault placed at a call is met by that call only, once, whichever
@@ -307,6 +310,8 @@ TEST_F(SimFaults, EachIsMetByItsCallOnlyOnceAndAHangUntilTheDeviceIsWell)
         {"card write", [&] { return static_cast<int>(sys::write(file_, "abcd", 4)); }},
         {"card read", [&] { return static_cast<int>(sys::read(file_, &byte, 1)); }},
         {"card fdatasync", [&] { return sys::fdatasync(file_); }},
+        {"gpio HOLD", [&] { return sys::ioctl(gpio_, gpio::kHold, &level); }},
+        {"gpio CARD", [&] { return sys::ioctl(gpio_, gpio::kCardAbsent, &level); }},
         {"card mkdir",
          [] {
              const int made = sys::mkdir("/mnt/sd/probe.dir", 0755);
@@ -330,6 +335,7 @@ TEST_F(SimFaults, EachIsMetByItsCallOnlyOnceAndAHangUntilTheDeviceIsWell)
         {"card write", "card write", "card fdatasync", "card in"},
         {"card fdatasync", "card fdatasync", "card write", "card in"},
         {"card mkdir", "card mkdir", "card read", "card in"},
+        {"gpio HOLD", "gpio HOLD", "gpio CARD", "gpio ok"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.placed);
@@ -337,6 +343,7 @@ TEST_F(SimFaults, EachIsMetByItsCallOnlyOnceAndAHangUntilTheDeviceIsWell)
         const std::string call = std::string(c.placed).substr(device.size() + 1);
         const Device which = device == "dsp"     ? Device::kDsp
                              : device == "mixer" ? Device::kMixer
+                             : device == "gpio"  ? Device::kGpio
                                                  : Device::kCard;
         // A failure: not met by another call, met by its own, then spent.
         Act(device + " fail at " + call);
