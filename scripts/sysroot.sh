@@ -13,7 +13,8 @@
 # The packages are unpacked, not installed: nothing of the target goes onto the
 # PC. The result is kept in ${RECORDER_SYSROOT_CACHE:-~/.cache/recorder-sysroots}/ARCH
 # and made again only when the package list below changes. A handheld with an
-# older C library needs its vendor's sysroot instead: give that one to the build
+# older C++ library needs its vendor's sysroot instead (its C library still
+# glibc 2.34 or later, for 64-bit time): give that one to the build
 # (RECORDER_SYSROOT=DIR ./test.sh armel, or -DCMAKE_SYSROOT=DIR).
 set -euo pipefail
 
