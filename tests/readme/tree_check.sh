@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Holds the README's dependency list to what the scripts install, and its
-# layout to the folders of the tree, so that neither goes stale unseen.
+# Holds the README's dependency list to what the scripts install, and the
+# layout (docs/layout.md) to the folders of the tree, so that neither goes
+# stale unseen.
 #   tests/readme/tree_check.sh [TOP]
 # Outside a git checkout there is no telling the tree from a build's leftovers:
 # the check is skipped with status 77.
@@ -8,9 +9,10 @@ set -euo pipefail
 export LC_ALL=C
 RECORDER_TOP=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
 readme="$RECORDER_TOP/README.md"
+layout="$RECORDER_TOP/docs/layout.md"
 . "$RECORDER_TOP/scripts/dependencies.sh"
 
-# The lines of one "## " section.
+# The lines of one "## " section of the README.
 section() { awk -v heading="## $1" '$0 == heading { on = 1; next } /^## / { on = 0 } on' "$readme"; }
 # The words in backquotes that can be package names: no capitals, no slashes.
 packages() { { grep -o '`[a-z0-9][a-z0-9.+-]*`' || true; } | tr -d '`' | sort -u; }
@@ -19,16 +21,20 @@ packages() { { grep -o '`[a-z0-9][a-z0-9.+-]*`' || true; } | tr -d '`' | sort -u
 missing() { comm -23 <(echo "$1") <(echo "$2") | grep . || true; }
 
 failed=0
+# fail [FILE:] MESSAGE; the README when no file is named
 fail() {
-    echo "README.md: $*" >&2
+    local file=README.md
+    case "$1" in *.md:) file=${1%:} && shift ;; esac
+    echo "$file: $*" >&2
     failed=1
 }
-# One failure for each word of a list: fail_each LIST "MESSAGE WITH %s"
+# One failure for each word of a list: fail_each [FILE:] LIST "MESSAGE WITH %s"
 fail_each() {
-    local word
+    local file=README.md: word
+    case "$1" in *.md:) file=$1 && shift ;; esac
     for word in $1; do
         # shellcheck disable=SC2059
-        fail "$(printf "$2" "$word")"
+        fail "$file" "$(printf "$2" "$word")"
     done
 }
 
@@ -51,13 +57,16 @@ if ! git -C "$RECORDER_TOP" rev-parse --is-inside-work-tree >/dev/null 2>&1; the
     exit 77
 fi
 # Every folder of the tree two levels deep, against the first column of the
-# layout's block.
+# layout's block, which comes before the layout's first "## " section.
 folders=$(git -C "$RECORDER_TOP" ls-files | grep / | cut -d/ -f1-2 | while read -r path; do
     [ -d "$RECORDER_TOP/$path" ] && echo "$path" || dirname "$path"
 done | sort -u)
-described=$(section Layout | sed -n 's|^    \([.a-z0-9_-][.a-z0-9_/-]*\)/ .*|\1|p' | sort -u)
-fail_each "$(missing "$folders" "$described")" "the layout does not describe %s/"
-fail_each "$(missing "$described" "$folders")" "the layout describes %s/, which the tree does not hold"
+[ -f "$layout" ] || fail docs/layout.md: "missing"
+described=$(awk '/^## /{exit} 1' "$layout" 2>/dev/null |
+    sed -n 's|^    \([.a-z0-9_-][.a-z0-9_/-]*\)/ .*|\1|p' | sort -u)
+fail_each docs/layout.md: "$(missing "$folders" "$described")" "the layout does not describe %s/"
+fail_each docs/layout.md: "$(missing "$described" "$folders")" \
+    "the layout describes %s/, which the tree does not hold"
 
-[ "$failed" = 0 ] && echo "the README's dependency list and layout match the scripts and the tree"
+[ "$failed" = 0 ] && echo "the README's dependency list and the layout match the scripts and the tree"
 exit "$failed"

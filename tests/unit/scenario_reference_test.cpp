@@ -1,4 +1,4 @@
-// The README's scenario reference against the parser: every command and
+// The scenario reference (docs/simulator.md) against the parser: every command and
 // every word it takes is written down, every written form parses, and the
 // rules said beside them hold.
 
@@ -54,7 +54,7 @@ bool IsPlaceholder(const std::string& word)
 // The reference's commands: the lines of its block, without their notes.
 std::vector<std::string> DocumentedForms()
 {
-    std::ifstream file(SOURCE_DIR "/README.md");
+    std::ifstream file(SOURCE_DIR "/docs/simulator.md");
     std::vector<std::string> forms;
     for (std::string line; std::getline(file, line);) {
         if (line.rfind("    <ms> ", 0) != 0)
@@ -113,7 +113,7 @@ void Expand(const std::vector<std::string>& tokens, size_t at, const std::string
 TEST(ScenarioReference, NamesEveryCommandAndEveryWordItTakes)
 {
     const std::vector<std::string> forms = DocumentedForms();
-    ASSERT_FALSE(forms.empty()) << "README.md has no scenario reference";
+    ASSERT_FALSE(forms.empty()) << "docs/simulator.md has no scenario reference";
     std::map<std::string, std::set<std::string>> documented;
     for (const std::string& form : forms) {
         const std::vector<std::string> tokens = Tokens(form);
@@ -128,14 +128,14 @@ TEST(ScenarioReference, NamesEveryCommandAndEveryWordItTakes)
     for (const sim::ScenarioCommandForm& command : sim::ScenarioCommands()) {
         known.insert(command.name);
         ASSERT_TRUE(documented.count(command.name))
-            << "README.md does not document the scenario command " << command.name;
+            << "docs/simulator.md does not document the scenario command " << command.name;
         for (const std::string& mode : command.modes)
             EXPECT_TRUE(documented[command.name].count(mode))
-                << "README.md does not document " << command.name << " " << mode;
+                << "docs/simulator.md does not document " << command.name << " " << mode;
     }
     for (const auto& entry : documented)
         EXPECT_TRUE(known.count(entry.first))
-            << "README.md documents a scenario command the parser does not know: " << entry.first;
+            << "docs/simulator.md documents a scenario command the parser does not know: " << entry.first;
 }
 
 TEST(ScenarioReference, EveryDocumentedFormParses)
