@@ -54,7 +54,7 @@ environment)
     sources=$(git ls-files '*.cpp' '*.h' '*.sh' '*.py' '*.cmake' '*CMakeLists.txt' run.sh test.sh .ci)
     # shellcheck disable=SC2086
     read_by_code=$(
-        # C++: getenv("NAME") and the tests' helpers named Env...("NAME".
+        # C++: getenv("NAME"), and the tests' own readers named Env...("NAME".
         grep -ohE '(getenv|Env[A-Za-z]*)\("'"$project"'"' $sources | grep -oE "$project"
         # Shell: a value taken from the environment, with a default or a test
         # of whether it is set: ${NAME:-...}, ${NAME-...}, ${NAME:+...}.
