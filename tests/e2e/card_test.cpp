@@ -12,7 +12,7 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -192,7 +192,7 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_EQ(names.size(), 2u) << run.out;
         for (const std::string& name : names)
-            EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))))
+            EXPECT_TRUE(e2e::IsCounterRecording(support::ReadWav(handheld.Path(RecordPath(name)))))
                 << name;
         return;
     }
@@ -223,11 +223,11 @@ TEST(Card, PulledDuringARecordingEndsTheRunAndLeavesForTheMainView)
     // while the card was in, so it may declare a little less than it holds.
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     ASSERT_TRUE(wav.IsRecorderFormat()) << wav.error;
     EXPECT_LE(wav.data_size, wav.data.size());
     EXPECT_GT(wav.data_size, 0u);
-    EXPECT_EQ(e2e::CounterBreak(wav.data), "");
+    EXPECT_EQ(support::CounterBreak(wav.data), "");
     // Nothing reaches a card that is out.
     const long long read_when_out = e2e::CaptureReadAt(run, "card out");
     EXPECT_GT(read_when_out, 0) << run.out;
@@ -262,7 +262,7 @@ TEST(Card, PulledDuringAPlaybackEndsTheRunAndLeavesForTheMainView)
     // The recording made before is whole.
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1800 ms: key down down"));
 }
@@ -284,7 +284,7 @@ TEST(Card, FullDuringARecordingAbortsItWithMessage0AndLeavesForTheMainView)
 
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     // The header was rewritten for what reached the card.
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_LE(wav.file_size, static_cast<uint64_t>(kRoom));

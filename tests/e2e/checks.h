@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace e2e {
+
+using support::Wav;
 
 // Where the recorder keeps its recordings, and its write probe.
 constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
@@ -49,7 +51,8 @@ std::string RecordingName(time_t start);
                                      const std::string& view);
 
 // A canonical WAV file in the recorder's format whose header declares what it
-// holds, its samples an unbroken run of the counter microphone.
+// holds (a part frame at its end aside), its samples an unbroken run of the
+// counter microphone.
 ::testing::AssertionResult IsCounterRecording(const Wav& wav);
 
 // What each capture handed over to the recorder, in bytes, in the order the

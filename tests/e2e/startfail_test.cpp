@@ -12,7 +12,7 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(StartFailure, ARecordingWithoutItsSoundDeviceDeletesOnlyItsOwnFile)
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_EQ(names.size(), 1u) << run.out;
         const std::string first = std::string(e2e::kRecordFolder) + "/" + names[0];
-        EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(first))));
+        EXPECT_TRUE(e2e::IsCounterRecording(support::ReadWav(handheld.Path(first))));
         int unlinked = 0;
         for (const std::string& message : run.Messages()) {
             if (message.rfind("unlink file(", 0) != 0)
@@ -129,7 +129,7 @@ TEST(StartFailure, WithoutTheFontMessage5ThenTheRecorderWorks)
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(e2e::IsCounterRecording(
-        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]))));
+        support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]))));
 }
 
 // A FIFO in place of the settings file has nobody writing to it: reading it

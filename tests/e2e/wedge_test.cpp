@@ -17,7 +17,7 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ std::vector<std::string> ValidRecordings(const Handheld& handheld)
     std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     for (const std::string& name : names)
         EXPECT_TRUE(e2e::IsCounterRecording(
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name))))
+            support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name))))
             << name;
     return names;
 }
@@ -120,7 +120,7 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
             c.check(handheld, run);
         for (const std::string& name : ValidRecordings(handheld))
             EXPECT_GT(
-                e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name)).data_size,
+                support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name)).data_size,
                 0u)
                 << "an empty recording was kept: " << name;
         if (c.leaves_with) {
@@ -141,8 +141,8 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
             << run.out;
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_FALSE(names.empty());
-        const e2e::Wav last =
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names.back()));
+        const support::Wav last =
+            support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names.back()));
         EXPECT_TRUE(
             e2e::HoldsItsCapture(run, last, e2e::CapturesRead(run).size() - 1,
                                  "scenario at " + std::to_string(t + 1300) + " ms: key down down"));
@@ -326,8 +326,8 @@ TEST(Wedge, ARecordingHeldUpByAStalledCardIsNotTakenForAnEmptyOne)
     EXPECT_EQ(run.out.find("unlink file("), std::string::npos) << run.out;
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav =
-        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
+    const support::Wav wav =
+        support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1200 ms: key down down"));
 }

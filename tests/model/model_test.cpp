@@ -49,8 +49,8 @@
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
-#include "tests/e2e/wav.h"
 #include "tests/support/cost.h"
+#include "tests/support/recording.h"
 #include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
@@ -883,18 +883,8 @@ private:
         if (made.empty() || made.back() != target)
             return "the play target " + target + " is not the last file of the new recording (" +
                    std::to_string(made.size()) + " made)";
-        std::string joined;
-        for (const std::string& path : made) {
-            const e2e::Wav wav = e2e::ReadWav(path);
-            if (!wav.error.empty())
-                return path + ": " + wav.error;
-            joined += wav.data;
-        }
-        if (joined.size() < 88200 / 2)
-            return "the new recording is too short: " + std::to_string(joined.size()) + " bytes";
-        const std::string at = e2e::CounterBreak(joined);
-        return at.empty() ? ""
-                          : "the new recording's files do not join up: a break at " + at + "; ";
+        const std::string broken = support::JoinedRecordingFault(made, 88200 / 2);
+        return broken.empty() ? "" : "the new recording: " + broken + "; ";
     }
 
     void PushCommand(int key)
@@ -924,21 +914,9 @@ std::string CheckRecordings()
     if (!support::CardFilesClosed())
         broken += "a card file still open; ";
     for (const std::string& path : Recordings()) {
-        const e2e::Wav wav = e2e::ReadWav(path);
-        std::string fault = wav.error;
-        if (fault.empty() && !wav.IsRecorderFormat())
-            fault = "not the recorder's format";
-        else if (fault.empty() && wav.data.empty())
-            fault = "an empty file kept";
-        else if (fault.empty() && wav.data.size() % 4)
-            fault = "ends in part of a frame (" + std::to_string(wav.data.size()) + " bytes)";
-        else if (fault.empty() && wav.data_size != wav.data.size())
-            fault = "declares " + std::to_string(wav.data_size) + " bytes, holds " +
-                    std::to_string(wav.data.size());
-        else if (fault.empty() && !e2e::CounterBreak(wav.data).empty())
-            fault = "the counter breaks at " + e2e::CounterBreak(wav.data);
+        const std::string fault = support::RecordingFault(path);
         if (!fault.empty())
-            broken += path.substr(path.rfind('/') + 1) + ": " + fault + "; ";
+            broken += fault + "; ";
     }
     return broken;
 }
