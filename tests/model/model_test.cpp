@@ -49,6 +49,7 @@
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
+#include "tests/support/bench.h"
 #include "tests/support/cost.h"
 #include "tests/support/recording.h"
 #include "tests/support/wait.h"
@@ -649,31 +650,15 @@ private:
 class Run {
 public:
     // `file_limit`: the sound one file takes; 0 for the recorder's own.
-    explicit Run(int64_t file_limit)
+    explicit Run(int64_t file_limit) : bench_("counter"), view_(&bench_.view())
     {
-        DiscardUserEvents();
-        PutDevicesBack();
-        card::SetBlockSize(0);
-        card::SetMic("counter");
-        view_ = new CRecorderView();
-        ok_ = view_->Initialize() == 1;
-        if (ok_ && file_limit > 0)
+        if (bench_.error().empty() && file_limit > 0)
             view_->wav->set_file_limit(file_limit);
-        loop_ = new EventLoopOf<CRecorderView>(*view_);
-    }
-    ~Run()
-    {
-        // A worker held by a hung device is left behind by a leave, as the
-        // real program leaves it to the hand-off; here the process goes on,
-        // so the device lets go first and the worker ends.
-        card::HangOpenDsp(false);
-        view_->ExitInstance();
-        delete loop_;
-        delete view_;
-        DiscardUserEvents();
-        SDL_Event e;
-        while (SDL_PollEvent(&e)) {
-        }
+        bench_.OnTurn([this] { Look(); });
+        bench_.OnEvent([this](const SDL_Event& event) {
+            model_.Handing(event, *view_);
+            return true;
+        });
     }
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
@@ -682,8 +667,8 @@ public:
     // did not.
     std::string Check(const Sequence& sequence)
     {
-        if (!ok_)
-            return "the view did not initialise";
+        if (!bench_.error().empty())
+            return bench_.error();
         std::string broken;
         if (Play(sequence)) {
             PutDevicesBack();
@@ -706,49 +691,42 @@ public:
 
 private:
     // Turns the real loop until `done` holds or `ms` have passed; false when
-    // the recorder has left. Without `done`, until it leaves or `ms` pass.
+    // the recorder has left, or when `ms` passed first.
     bool PumpUntil(const std::function<bool()>& done, long ms)
     {
-        const auto deadline = Clock::now() + Ms(ms);
-        while (!left_) {
-            cost_.Look(*view_);
-            model_.Look(*view_, sim::Handheld::Instance().Card() == sim::CardState::kOut);
-            if (done && done())
-                return true;
-            if (Clock::now() >= deadline)
-                return !done;
-            const auto wait = [this](SDL_Event* event) { return Wait(event); };
-            if (loop_->Turn(wait) != EventLoopOf<CRecorderView>::Turned::kGoOn) {
-                left_ = true;
-                char view[64] = "";
-                theApp.GetExitView(view, sizeof view);
-                model_.Left(view);
-            }
-        }
-        return false;
+        const bool held = bench_.Until(done, Ms(ms));
+        NoteLeave();
+        return held;
     }
-    bool Pump(long ms) { return PumpUntil(nullptr, ms); }
+    // Turns the real loop for `ms`; false when the recorder has left.
+    bool Pump(long ms)
+    {
+        const bool stayed = bench_.For(Ms(ms));
+        NoteLeave();
+        return stayed;
+    }
+    void NoteLeave()
+    {
+        if (bench_.left() && !left_) {
+            left_ = true;
+            model_.Left(support::Bench::ExitView());
+        }
+    }
 
-    // The loop's wait: SDL's next event, shown to the model first, or a
-    // wake-up after a moment without one.
-    int Wait(SDL_Event* event)
+    // What the model and the cost watch see on every turn; and since the
+    // last turn the main thread took up no event: never for most of a
+    // stall, as it would if it waited on the card. (Seconds: a loaded
+    // machine does not hold it that long.)
+    void Look()
     {
         const auto now = Clock::now();
-        // Since the last turn the main thread took up no event: never for
-        // most of a stall, as it would if it waited on the card. (Seconds: a
-        // loaded machine does not hold it that long.)
         if (now - last_turn_ > Ms(3000) && last_turn_ < stalled_until_ && stall_.empty())
             stall_ = "the main thread took up no event for " +
                      std::to_string(std::chrono::duration_cast<Ms>(now - last_turn_).count()) +
                      " ms while the card stalled; ";
         last_turn_ = now;
-        if (SDL_PollEvent(event)) {
-            model_.Handing(*event, *view_);
-            return 1;
-        }
-        SDL_Delay(2);
-        event->type = kUserEventWake;
-        return 1;
+        cost_.Look(*view_);
+        model_.Look(*view_, sim::Handheld::Instance().Card() == sim::CardState::kOut);
     }
 
     void Push(const Input& input)
@@ -893,9 +871,8 @@ private:
         Push({'k', key, 0, 0});
     }
 
-    CRecorderView* view_ = nullptr;
-    EventLoopOf<CRecorderView>* loop_ = nullptr;
-    bool ok_ = false;
+    support::Bench bench_;
+    CRecorderView* view_;
     bool left_ = false;
     CostWatch cost_;
     ExitModel model_;
@@ -969,21 +946,7 @@ Sequence Shrink(Sequence failing, int64_t file_limit, int budget_seconds)
     return failing;
 }
 
-class Model : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(320, 240, 24, 0), nullptr);
-    }
-    void TearDown() override
-    {
-        PutDevicesBack();
-        SDL_Quit();
-    }
-};
-
-TEST_F(Model, RandomSequencesKeepTheInvariants)
+TEST(Model, RandomSequencesKeepTheInvariants)
 {
     const long first = EnvNumber("MODEL_SEED", 1);
     const long count = EnvNumber("MODEL_SEQUENCES", 12);

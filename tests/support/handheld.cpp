@@ -24,6 +24,7 @@ void ResetHandheld(const std::string& mic)
     card::SetBlockSize(0);
     card::SetEmulated(false);
     card::SetPlaybackHung(false);
+    card::HangOpenDsp(false);
     card::SetAbilities(card::Abilities{});
     card::SetMic(mic);
     for (auto device :
