@@ -47,6 +47,7 @@
 #include "audio/wavrecord.h"
 #include "sim/calls.h"
 #include "sim/handheld.h"
+#include "sim/scenario.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
 #include "tests/support/bench.h"
@@ -68,35 +69,14 @@ constexpr const char* kApps = "--view-apps";
 constexpr const char* kMain = "--view-main";
 constexpr const char* kList = "--view-reclist";
 
-// One input event: a key, a handheld button or the touch screen; `phase` 0
-// is the release, 1 the press, 2 a finger's move.
+// One input event, as a scenario line: a key, a handheld button or the touch
+// screen; `phase` 0 is the release, 1 the press, 2 a finger's move.
 struct Input {
     char kind;  // 'k', 'b', 't'
     int a;      // key symbol, button, x
     int b;      // y of a touch
     int phase;
 
-    SDL_Event Event() const
-    {
-        SDL_Event e = {};
-        if (kind == 'k') {
-            e.type = phase ? SDL_KEYDOWN : SDL_KEYUP;
-            e.key.keysym.sym = static_cast<SDLKey>(a);
-        } else if (kind == 'b') {
-            e.type = phase ? SDL_JOYBUTTONDOWN : SDL_JOYBUTTONUP;
-            e.jbutton.button = static_cast<Uint8>(a);
-        } else if (phase == 2) {
-            e.type = SDL_MOUSEMOTION;
-            e.motion.x = static_cast<Uint16>(a);
-            e.motion.y = static_cast<Uint16>(b);
-        } else {
-            e.type = phase ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.x = static_cast<Uint16>(a);
-            e.button.y = static_cast<Uint16>(b);
-        }
-        return e;
-    }
     std::string Line(long at) const
     {
         static const char* const kPhases[] = {"up", "down", "move"};
@@ -271,18 +251,10 @@ long End(const Sequence& sequence)
     return end;
 }
 
-// The whole scenario: the sequence, then what the test does after it, as
-// near as fixed times come: the devices put back, the messages waited out,
-// a recording of a second played back.
-std::string Scenario(const Sequence& sequence, unsigned seed, int64_t file_limit)
+// The sequence's lines in the order of their times: a tap's release may come
+// after a later action's start.
+std::string SequenceLines(const Sequence& sequence)
 {
-    std::ostringstream out;
-    out << "# The model test's seed " << seed << ", shrunk; TZ=UTC.\n";
-    if (file_limit > 0)
-        out << "# The test made files of " << file_limit
-            << " bytes, which no scenario can: the program's own size here.\n";
-    out << "0 mic counter\n";
-    // A tap's release may come after a later action's start: by time.
     std::vector<std::string> lines;
     for (const Action& action : sequence) {
         std::istringstream text(Text(action));
@@ -292,9 +264,18 @@ std::string Scenario(const Sequence& sequence, unsigned seed, int64_t file_limit
     std::stable_sort(lines.begin(), lines.end(), [](const std::string& x, const std::string& y) {
         return std::stol(x) < std::stol(y);
     });
+    std::string out;
     for (const std::string& line : lines)
-        out << line;
+        out += line;
+    return out;
+}
+
+// The handheld as every sequence found it, put back a moment after the
+// sequence's end, before the checks.
+std::string PutBackLines(const Sequence& sequence)
+{
     const long end = End(sequence) + 150;
+    std::ostringstream out;
     if (std::any_of(sequence.begin(), sequence.end(),
                     [](const Action& action) { return action.act == Act::kCardFree; }))
         out << end << " card free 4000000000000\n";
@@ -304,7 +285,28 @@ std::string Scenario(const Sequence& sequence, unsigned seed, int64_t file_limit
         << end << " battery 1\n"
         << end << " dsp ok\n"
         << end << " mixer ok\n";
-    long at = end + 4000;
+    return out.str();
+}
+
+// A command the person gives once the recorder is ready for it.
+std::string CommandLines(int key)
+{
+    return Text(Action{0, Act::kKey, key, 0, 0});
+}
+
+// The whole scenario: the lines the test played, then what it does after
+// them, as near as fixed times come: the messages waited out, a recording
+// of a second played back.
+std::string Scenario(const Sequence& sequence, unsigned seed, int64_t file_limit)
+{
+    std::ostringstream out;
+    out << "# The model test's seed " << seed << ", shrunk; TZ=UTC.\n";
+    if (file_limit > 0)
+        out << "# The test made files of " << file_limit
+            << " bytes, which no scenario can: the program's own size here.\n";
+    out << "# The last keys came as the recorder was ready for each, not at these times.\n";
+    out << "0 mic counter\n" << SequenceLines(sequence) << PutBackLines(sequence);
+    long at = End(sequence) + 150 + 4000;
     for (const int key : {SDLK_DOWN, SDLK_DOWN, SDLK_BACKSPACE}) {
         out << Text(Action{at, Act::kKey, key});
         at += 1500;
@@ -420,65 +422,6 @@ Sequence MakeSequence(unsigned seed)
     std::stable_sort(sequence.begin(), sequence.end(),
                      [](const Action& x, const Action& y) { return x.at < y.at; });
     return sequence;
-}
-
-// The handheld's state at the start of every sequence, and what the person
-// puts back before the checks.
-void PutDevicesBack()
-{
-    sim::Handheld& machine = sim::Handheld::Instance();
-    machine.SetCard(sim::CardState::kIn);
-    machine.SetCardFree(-1);
-    machine.SetHold(false);
-    machine.SetBattery(1);
-    sim::sdcard::SetStall(0, 0);
-    card::SetNodeState(card::Node::kDsp, card::NodeState::kOk);
-    card::SetNodeState(card::Node::kMixer, card::NodeState::kOk);
-    card::HangOpenDsp(false);
-}
-
-void ActOnDevice(const Action& action)
-{
-    static const card::NodeState kNodes[] = {card::NodeState::kOk, card::NodeState::kAbsent,
-                                             card::NodeState::kReadOnly, card::NodeState::kBusy};
-    sim::Handheld& machine = sim::Handheld::Instance();
-    switch (action.act) {
-    case Act::kCard:
-        machine.SetCard(static_cast<sim::CardState>(action.a));
-        break;
-    case Act::kCardFree:
-        machine.SetCardFree(action.a);
-        machine.SetCard(sim::CardState::kIn);
-        break;
-    case Act::kStall:
-        sim::sdcard::SetStall(action.a, 0);
-        break;
-    case Act::kHold:
-        machine.SetHold(action.a != 0);
-        break;
-    case Act::kBattery:
-        machine.SetBattery(action.a);
-        break;
-    case Act::kDsp:
-        if (action.a == 4) {
-            card::FailOpenDsp();
-        } else if (action.a == 5) {
-            card::HangOpenDsp(true);
-        } else {
-            card::SetNodeState(card::Node::kDsp, kNodes[action.a]);
-            if (action.a == 0)
-                card::HangOpenDsp(false);
-        }
-        break;
-    case Act::kMixer:
-        card::SetNodeState(card::Node::kMixer, kNodes[action.a]);
-        break;
-    case Act::kClock:
-        machine.SetClock(kClockBase + 300 * static_cast<time_t>(action.a));
-        break;
-    default:
-        break;
-    }
 }
 
 std::vector<std::string> Recordings()
@@ -671,7 +614,6 @@ public:
             return bench_.error();
         std::string broken;
         if (Play(sequence)) {
-            PutDevicesBack();
             // A leave foreseen comes before the person goes on.
             if (!model_.due().empty())
                 PumpUntil(nullptr, 15000);
@@ -684,7 +626,7 @@ public:
         }
         if (!left_ && !model_.due().empty())
             broken += model_.Missing();
-        return broken + model_.broken() + cost_.broken() + stall_;
+        return broken + model_.broken() + cost_.broken() + stall_ + played_;
     }
 
     bool left() const { return left_; }
@@ -729,49 +671,51 @@ private:
         model_.Look(*view_, sim::Handheld::Instance().Card() == sim::CardState::kOut);
     }
 
-    void Push(const Input& input)
+    // Plays scenario lines through the simulator's own parser, each at its
+    // time from `start`: the file written for a failure is just what ran.
+    // False when the recorder left first.
+    bool PlayLines(const std::string& text, Clock::time_point start, bool devices_may_fail)
     {
-        SDL_Event event = input.Event();
-        SDL_PushEvent(&event);
-    }
-
-    bool Play(const Sequence& sequence)
-    {
-        struct Timed {
-            long at;
-            const Action* action;
-            int phase;
-        };
-        std::vector<Timed> timeline;
-        for (const Action& action : sequence) {
-            timeline.push_back({action.at, &action, 1});
-            if (action.IsInput())
-                timeline.push_back({action.at + action.hold, &action, 0});
+        std::vector<sim::ScenarioCommand> commands;
+        std::string error;
+        if (!sim::ParseScenario(text, &commands, &error)) {
+            played_ += "the test's own lines do not parse: " + error + "; ";
+            return false;
         }
-        std::stable_sort(timeline.begin(), timeline.end(),
-                         [](const Timed& x, const Timed& y) { return x.at < y.at; });
-        const auto start = Clock::now();
-        for (const Timed& step : timeline) {
+        for (const sim::ScenarioCommand& command : commands) {
             const long now =
                 static_cast<long>(std::chrono::duration_cast<Ms>(Clock::now() - start).count());
-            if (step.at > now && !Pump(step.at - now))
+            if (command.at_ms > now && !Pump(command.at_ms - now))
                 return false;
-            const Action& action = *step.action;
-            if (action.IsInput()) {
-                Push(action.Tap(step.phase));
-            } else if (action.act == Act::kBurst) {
-                for (const Input& input : Burst(static_cast<unsigned>(action.a)))
-                    Push(input);
-            } else {
-                if (action.act == Act::kStall)
-                    stalled_until_ = Clock::now() + Ms(action.a);
-                if (action.act != Act::kHold && action.act != Act::kBattery &&
-                    action.act != Act::kClock)
-                    model_.DeviceChanged();
-                ActOnDevice(action);
+            std::istringstream words(command.text);
+            long at = 0;
+            std::string what, mode;
+            words >> at >> what >> mode;
+            if (what == "card" && mode == "stall") {
+                long ms = 0;
+                words >> ms;
+                stalled_until_ = Clock::now() + Ms(ms);
             }
+            if (devices_may_fail && (what == "card" || what == "dsp" || what == "mixer"))
+                model_.DeviceChanged();
+            command.act(sim::Handheld::Instance());
+            ran_ += command.text + "\n";
         }
-        return Pump(150);
+        return true;
+    }
+
+    // The sequence, then the devices put back: false when the recorder left
+    // first. Every line up to there has acted, in the file's order.
+    bool Play(const Sequence& sequence)
+    {
+        const std::string lines = SequenceLines(sequence);
+        const auto start = Clock::now();
+        const bool played =
+            PlayLines(lines, start, true) && PlayLines(PutBackLines(sequence), start, false);
+        const std::string wanted = played ? lines + PutBackLines(sequence) : lines;
+        if (played ? ran_ != wanted : wanted.compare(0, ran_.size(), ran_) != 0)
+            played_ += "the lines that acted are not the scenario's:\n" + ran_ + "; ";
+        return played;
     }
 
     bool MessageOn() const
@@ -865,11 +809,7 @@ private:
         return broken.empty() ? "" : "the new recording: " + broken + "; ";
     }
 
-    void PushCommand(int key)
-    {
-        Push({'k', key, 0, 1});
-        Push({'k', key, 0, 0});
-    }
+    void PushCommand(int key) { PlayLines(CommandLines(key), Clock::now(), false); }
 
     support::Bench bench_;
     CRecorderView* view_;
@@ -879,6 +819,8 @@ private:
     Clock::time_point last_turn_ = Clock::now();
     Clock::time_point stalled_until_{};
     std::string stall_;
+    std::string ran_;     // the lines of the sequence that acted
+    std::string played_;  // what went wrong in playing them
 };
 
 // Every file finished, whatever cut it (a full card, a pulled one, a stall,
