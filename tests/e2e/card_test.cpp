@@ -19,15 +19,11 @@ namespace {
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
+using e2e::RecordPath;
 const std::string kCreating = "Create 'record' path(/mnt/sd/music/rec)...";
 const std::string kCannotCreate = "Can't create the path(/mnt/sd/music/rec)";
 constexpr const char* kMessageShot = "/sim/message.bmp";
-
-std::string RecordPath(const std::string& name)
-{
-    return std::string(e2e::kRecordFolder) + "/" + name;
-}
 
 int MessageOnShot(const Handheld& handheld, const char* shot)
 {

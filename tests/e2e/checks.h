@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,15 @@ using support::Wav;
 // Where the recorder keeps its recordings, and its write probe.
 constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 constexpr const char* kWriteProbe = "/mnt/sd/%%_tmp_.tmp%%";
+
+// The environment of a run whose microphone is the counter.
+inline const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+
+// A recording's path on the handheld, from its name.
+inline std::string RecordPath(const std::string& name)
+{
+    return std::string(kRecordFolder) + "/" + name;
+}
 
 // Touch points of the three buttons along the bottom of the screen.
 constexpr const char* kPlayButton = "touch 102 218";

@@ -141,8 +141,7 @@ TEST_P(FailureTest, IsAFailureOnTheScreenAndInTheFileAndTheUserCanLeave)
     ASSERT_FALSE(names.empty());
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        const support::Wav wav =
-            support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name));
+        const support::Wav wav = support::ReadWav(handheld.Path(e2e::RecordPath(name)));
         EXPECT_TRUE(e2e::IsCounterRecording(wav));
         EXPECT_TRUE(wav.HeaderMatchesFile())
             << wav.data_size << " declared, " << wav.data.size() << " held";

@@ -16,7 +16,7 @@ namespace {
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
 
 support::Wav OnlyRecording(const Handheld& handheld, const e2e::Run& run)
 {
@@ -24,7 +24,7 @@ support::Wav OnlyRecording(const Handheld& handheld, const e2e::Run& run)
     EXPECT_EQ(names.size(), 1u) << run.out;
     if (names.empty())
         return {};
-    return support::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
+    return support::ReadWav(handheld.Path(e2e::RecordPath(names[0])));
 }
 
 // Stops and stalls in either order: the file ends with every sample

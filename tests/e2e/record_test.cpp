@@ -18,12 +18,8 @@ namespace {
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
-
-std::string RecordPath(const std::string& name)
-{
-    return std::string(e2e::kRecordFolder) + "/" + name;
-}
+using e2e::kCounterMic;
+using e2e::RecordPath;
 
 std::string Started(const std::string& name)
 {

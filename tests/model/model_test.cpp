@@ -26,7 +26,6 @@
 // failure names.
 
 #include <SDL.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,6 +51,7 @@
 #include "sim/soundcard.h"
 #include "tests/support/bench.h"
 #include "tests/support/cost.h"
+#include "tests/support/handheld.h"
 #include "tests/support/recording.h"
 #include "tests/support/wait.h"
 #include "ui/imagebutton.h"
@@ -64,7 +64,6 @@ using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 namespace card = sim::soundcard;
 
-constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 constexpr const char* kApps = "--view-apps";
 constexpr const char* kMain = "--view-main";
 constexpr const char* kList = "--view-reclist";
@@ -424,19 +423,6 @@ Sequence MakeSequence(unsigned seed)
     return sequence;
 }
 
-std::vector<std::string> Recordings()
-{
-    std::vector<std::string> names;
-    const std::string folder = sim::Handheld::Instance().Root() + kRecordFolder;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.push_back(folder + "/" + entry->d_name);
-        closedir(dir);
-    }
-    return names;
-}
-
 // What the recorder must do with the exits, foreseen from each input in the
 // view's state when the loop hands it over and from the devices' changes.
 class ExitModel {
@@ -765,7 +751,7 @@ private:
 
     std::string RecordStopPlay()
     {
-        const std::vector<std::string> before = Recordings();
+        const std::vector<std::string> before = support::Recordings();
         PushCommand(SDLK_DOWN);
         // Generous bounds: the machine may be busy with sanitizers and
         // other tests; the checks are about what happens, not how fast.
@@ -797,7 +783,7 @@ private:
     std::string CheckNewRecording(const std::vector<std::string>& before)
     {
         std::vector<std::string> made;
-        for (const std::string& path : Recordings())
+        for (const std::string& path : support::Recordings())
             if (std::find(before.begin(), before.end(), path) == before.end())
                 made.push_back(path);
         std::sort(made.begin(), made.end());
@@ -832,7 +818,7 @@ std::string CheckRecordings()
     std::string broken;
     if (!support::CardFilesClosed())
         broken += "a card file still open; ";
-    for (const std::string& path : Recordings()) {
+    for (const std::string& path : support::Recordings()) {
         const std::string fault = support::RecordingFault(path);
         if (!fault.empty())
             broken += fault + "; ";
@@ -842,7 +828,7 @@ std::string CheckRecordings()
 
 void ClearCard()
 {
-    for (const std::string& path : Recordings())
+    for (const std::string& path : support::Recordings())
         std::remove(path.c_str());
 }
 

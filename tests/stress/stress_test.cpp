@@ -8,7 +8,6 @@
 // under the sanitizers too.
 
 #include <SDL.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -29,6 +28,7 @@
 #include "sim/soundcard.h"
 #include "tests/e2e/harness.h"
 #include "tests/support/bench.h"
+#include "tests/support/handheld.h"
 #include "tests/support/recording.h"
 #include "ui/imagebutton.h"
 #include "view/recorderview.h"
@@ -39,7 +39,6 @@ namespace card = sim::soundcard;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kCyclesPerRun = 28;
-constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 // A header is rewritten every half second of sound (88200 bytes a second),
 // so a recording cut by the pulled card may declare up to that much less
 // than it holds, plus the block in flight.
@@ -106,19 +105,6 @@ std::optional<std::string> PathIn(const std::string& message, const std::string&
         message.compare(message.size() - tail.size(), tail.size(), tail) != 0)
         return std::nullopt;
     return message.substr(head.size(), message.size() - head.size() - tail.size());
-}
-
-// The names in a folder of the PC, sorted.
-std::set<std::string> NamesIn(const std::string& folder)
-{
-    std::set<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.insert(entry->d_name);
-        ::closedir(dir);
-    }
-    return names;
 }
 
 // Plays the user's part from its own thread: each step waits for the state
@@ -303,8 +289,8 @@ TEST_P(StressTest, EveryRecordingAskedForIsMadeWholeAndTheRunEndsCleanly)
     }
     EXPECT_EQ(started.size(), static_cast<size_t>(driver.recordings_asked())) << run.out;
     std::set<std::string> on_card;
-    for (const std::string& name : NamesIn(root + kRecordFolder))
-        on_card.insert(std::string(kRecordFolder) + "/" + name);
+    for (const std::string& path : support::Recordings())
+        on_card.insert(path.substr(root.size()));
     EXPECT_EQ(on_card, started);
 
     int cut = 0;

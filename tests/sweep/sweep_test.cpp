@@ -82,8 +82,8 @@ std::string LifeOf(const Sweep& s)
 ::testing::AssertionResult RecordingsAreTrue(const Handheld& handheld)
 {
     for (const std::string& name : handheld.List(e2e::kRecordFolder)) {
-        const std::string fault = support::RecordingFault(
-            handheld.Path(std::string(e2e::kRecordFolder) + "/" + name), support::kAnyLag);
+        const std::string fault =
+            support::RecordingFault(handheld.Path(e2e::RecordPath(name)), support::kAnyLag);
         if (!fault.empty())
             return ::testing::AssertionFailure() << fault;
     }
