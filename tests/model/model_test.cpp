@@ -699,8 +699,15 @@ private:
         const bool played =
             PlayLines(lines, start, true) && PlayLines(PutBackLines(sequence), start, false);
         const std::string wanted = played ? lines + PutBackLines(sequence) : lines;
-        if (played ? ran_ != wanted : wanted.compare(0, ran_.size(), ran_) != 0)
-            played_ += "the lines that acted are not the scenario's:\n" + ran_ + "; ";
+        if (played ? ran_ != wanted : wanted.compare(0, ran_.size(), ran_) != 0) {
+            size_t at = 0;
+            while (at < ran_.size() && at < wanted.size() && ran_[at] == wanted[at])
+                ++at;
+            at = wanted.rfind('\n', at == 0 ? 0 : at - 1);
+            at = at == std::string::npos ? 0 : at + 1;
+            played_ += "the scenario's line \"" + wanted.substr(at, wanted.find('\n', at) - at) +
+                       "\" is not the one that acted next; ";
+        }
         return played;
     }
 
