@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
-#include "tests/support/recording.h"
 #include "tests/pc/tone.h"
+#include "tests/support/recording.h"
 
 namespace {
 
