@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -155,16 +155,16 @@ std::string MissingFromSpeaker(const std::string& sound, const std::string& spea
 
 // The one recording a run made, which must be a true file: the recorder's
 // format, whole frames all declared, one unbroken counter run.
-e2e::Wav OnlyRecording(const BoardRun& run)
+support::Wav OnlyRecording(const BoardRun& run)
 {
     const std::vector<std::string> files = run.Recordings();
     EXPECT_EQ(files.size(), 1u) << run.Console();
     if (files.empty())
         return {};
-    e2e::Wav wav = e2e::ReadWav(files.back());
+    support::Wav wav = support::ReadWav(files.back());
     EXPECT_TRUE(wav.IsRecorderFormat()) << wav.error;
     EXPECT_TRUE(wav.EndedWhole()) << wav.data_size << " declared, " << wav.data.size() << " held";
-    EXPECT_EQ(e2e::CounterBreak(wav.data), "");
+    EXPECT_EQ(support::CounterBreak(wav.data), "");
     return wav;
 }
 
@@ -180,7 +180,7 @@ TEST_F(Board, RoundTripRecordsPlaysEveryFrameAndHandsOver)
                                             "inherited=none"}),
               "")
         << run.Console();
-    const e2e::Wav wav = OnlyRecording(run);
+    const support::Wav wav = OnlyRecording(run);
     // The take lasted five seconds of the board's time; a busy PC only
     // makes it longer.
     EXPECT_GE(wav.Seconds(), 4.5);
@@ -258,14 +258,14 @@ TEST_P(PowerCut, EveryFileDeclaresWhatItHoldsAndLosesASecondAtMost)
     long long declared = 0;
     for (const std::string& path : run.Recordings()) {
         SCOPED_TRACE(path);
-        const e2e::Wav wav = e2e::ReadWav(path);
+        const support::Wav wav = support::ReadWav(path);
         if (wav.file_size == 0)
             continue;  // made, nothing yet written: nothing declared
         ASSERT_TRUE(wav.IsRecorderFormat()) << wav.error;
         EXPECT_LE(wav.data_size, wav.data.size()) << "declared against held";
         EXPECT_EQ(wav.data_size % 4, 0u);
         const std::string sound_declared = wav.data.substr(0, wav.data_size);
-        EXPECT_EQ(e2e::CounterBreak(sound_declared), "");
+        EXPECT_EQ(support::CounterBreak(sound_declared), "");
         declared += wav.data_size;
     }
     const double seconds = static_cast<double>(declared) / kBytesPerSecond;
@@ -313,7 +313,7 @@ TEST_P(SlowCard, EndsAsAFailedWriteWithATrueFileOrLosesNothing)
     const Slowness& slowness = GetParam();
     const BoardRun run = Boot("slowcard", std::string("--slow ") + slowness.slow);
     ExpectRanWhole(run, "slowcard");
-    const e2e::Wav wav = OnlyRecording(run);
+    const support::Wav wav = OnlyRecording(run);
     const std::string too_slow =
         "(Record) The card is too slow: the buffer is full, and the "
         "recording ends at ";

@@ -12,22 +12,18 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
+using e2e::RecordPath;
 const std::string kCreating = "Create 'record' path(/mnt/sd/music/rec)...";
 const std::string kCannotCreate = "Can't create the path(/mnt/sd/music/rec)";
 constexpr const char* kMessageShot = "/sim/message.bmp";
-
-std::string RecordPath(const std::string& name)
-{
-    return std::string(e2e::kRecordFolder) + "/" + name;
-}
 
 int MessageOnShot(const Handheld& handheld, const char* shot)
 {
@@ -192,7 +188,7 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_EQ(names.size(), 2u) << run.out;
         for (const std::string& name : names)
-            EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(RecordPath(name)))))
+            EXPECT_TRUE(e2e::IsCounterRecording(support::ReadWav(handheld.Path(RecordPath(name)))))
                 << name;
         return;
     }
@@ -223,11 +219,11 @@ TEST(Card, PulledDuringARecordingEndsTheRunAndLeavesForTheMainView)
     // while the card was in, so it may declare a little less than it holds.
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     ASSERT_TRUE(wav.IsRecorderFormat()) << wav.error;
     EXPECT_LE(wav.data_size, wav.data.size());
     EXPECT_GT(wav.data_size, 0u);
-    EXPECT_EQ(e2e::CounterBreak(wav.data), "");
+    EXPECT_EQ(support::CounterBreak(wav.data), "");
     // Nothing reaches a card that is out.
     const long long read_when_out = e2e::CaptureReadAt(run, "card out");
     EXPECT_GT(read_when_out, 0) << run.out;
@@ -262,7 +258,7 @@ TEST(Card, PulledDuringAPlaybackEndsTheRunAndLeavesForTheMainView)
     // The recording made before is whole.
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1800 ms: key down down"));
 }
@@ -284,7 +280,7 @@ TEST(Card, FullDuringARecordingAbortsItWithMessage0AndLeavesForTheMainView)
 
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     // The header was rewritten for what reached the card.
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_LE(wav.file_size, static_cast<uint64_t>(kRoom));

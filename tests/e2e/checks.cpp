@@ -98,19 +98,9 @@ bool MenuLineFits(const std::string& line, const std::string& view)
 
 ::testing::AssertionResult IsCounterRecording(const Wav& wav)
 {
-    if (!wav.error.empty())
-        return ::testing::AssertionFailure() << wav.error;
-    if (!wav.IsRecorderFormat())
-        return ::testing::AssertionFailure()
-               << wav.rate << " Hz, " << wav.channels << " channels, " << wav.bits << " bits";
-    if (!wav.HeaderMatchesFile())
-        return ::testing::AssertionFailure() << "the header declares " << wav.data_size
-                                             << " bytes, the file holds " << wav.data.size();
-    if (wav.data.empty())
-        return ::testing::AssertionFailure() << "no samples";
-    const std::string broken = CounterBreak(wav.data);
-    if (!broken.empty())
-        return ::testing::AssertionFailure() << "the counter breaks at " << broken;
+    const std::string fault = support::RecordingFault(wav, support::kPartFrame);
+    if (!fault.empty())
+        return ::testing::AssertionFailure() << fault;
     return ::testing::AssertionSuccess();
 }
 

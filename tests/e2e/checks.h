@@ -5,18 +5,30 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace e2e {
+
+using support::Wav;
 
 // Where the recorder keeps its recordings, and its write probe.
 constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 constexpr const char* kWriteProbe = "/mnt/sd/%%_tmp_.tmp%%";
+
+// The environment of a run whose microphone is the counter.
+inline const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+
+// A recording's path on the handheld, from its name.
+inline std::string RecordPath(const std::string& name)
+{
+    return std::string(kRecordFolder) + "/" + name;
+}
 
 // Touch points of the three buttons along the bottom of the screen.
 constexpr const char* kPlayButton = "touch 102 218";
@@ -49,7 +61,8 @@ std::string RecordingName(time_t start);
                                      const std::string& view);
 
 // A canonical WAV file in the recorder's format whose header declares what it
-// holds, its samples an unbroken run of the counter microphone.
+// holds (a part frame at its end aside), its samples an unbroken run of the
+// counter microphone.
 ::testing::AssertionResult IsCounterRecording(const Wav& wav);
 
 // What each capture handed over to the recorder, in bytes, in the order the

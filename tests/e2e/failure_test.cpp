@@ -10,7 +10,7 @@
 
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -141,8 +141,7 @@ TEST_P(FailureTest, IsAFailureOnTheScreenAndInTheFileAndTheUserCanLeave)
     ASSERT_FALSE(names.empty());
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        const e2e::Wav wav =
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name));
+        const support::Wav wav = support::ReadWav(handheld.Path(e2e::RecordPath(name)));
         EXPECT_TRUE(e2e::IsCounterRecording(wav));
         EXPECT_TRUE(wav.HeaderMatchesFile())
             << wav.data_size << " declared, " << wav.data.size() << " held";

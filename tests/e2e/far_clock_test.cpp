@@ -8,7 +8,7 @@
 
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ TEST(FarClock, ARecordingAfter2038IsNamedFromItsDate)
     EXPECT_EQ(names[0].substr(0, 12), "204002291234") << names[0];
     const time_t from = e2e::UtcTime(clock);
     EXPECT_TRUE(e2e::NamedFromClock(names[0], from, from + static_cast<time_t>(run.seconds) + 1));
-    EXPECT_TRUE(e2e::IsCounterRecording(
-        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]))));
+    EXPECT_TRUE(
+        e2e::IsCounterRecording(support::ReadWav(handheld.Path(e2e::RecordPath(names[0])))));
 }
 
 }  // namespace

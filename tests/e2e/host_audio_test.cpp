@@ -8,7 +8,7 @@
 
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ TEST(HostAudio, ThePcOutputPlaysWhatTheSpeakerPlayed)
                                          {"SDL_DISKAUDIODELAY", "40"}});
     ASSERT_TRUE(run.exited) << run.err;
     EXPECT_EQ(run.Count("(Play) Finished the song & soundcard closed..."), 1) << run.out;
-    const e2e::Wav speaker = e2e::ReadWav(handheld.Path("/sim/speaker.wav"));
+    const support::Wav speaker = support::ReadWav(handheld.Path("/sim/speaker.wav"));
     ASSERT_GT(speaker.data.size(), 22050u);
     EXPECT_EQ(Sounding(e2e::ReadFile(output)), Sounding(speaker.data));
 }

@@ -9,22 +9,22 @@
 
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
 
-e2e::Wav OnlyRecording(const Handheld& handheld, const e2e::Run& run)
+support::Wav OnlyRecording(const Handheld& handheld, const e2e::Run& run)
 {
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     EXPECT_EQ(names.size(), 1u) << run.out;
     if (names.empty())
         return {};
-    return e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
+    return support::ReadWav(handheld.Path(e2e::RecordPath(names[0])));
 }
 
 // Stops and stalls in either order: the file ends with every sample
@@ -59,7 +59,7 @@ TEST_P(StallTest, TheRecordingEndsWholeAndTheRecorderGoesOn)
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-    const e2e::Wav wav = OnlyRecording(handheld, run);
+    const support::Wav wav = OnlyRecording(handheld, run);
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     const std::string stop = "scenario at " + std::to_string(c.stop_at - 50) + " ms: key down down";
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, stop));
@@ -106,11 +106,11 @@ TEST(PowerCut, LeavesAValidRecordingShortByLessThanASecond)
             scenario.At(c.stall_at, "card stall 2000");
         const e2e::Run run = handheld.Start(scenario.Text(), 30, kCounterMic);
         ASSERT_EQ(run.signal, SIGKILL) << run.out << run.err;
-        const e2e::Wav wav = OnlyRecording(handheld, run);
+        const support::Wav wav = OnlyRecording(handheld, run);
         ASSERT_EQ(wav.error, "");
         EXPECT_EQ(wav.data.size() % 4, 0u);
         EXPECT_LE(wav.data_size, wav.data.size());
-        EXPECT_EQ(e2e::CounterBreak(wav.data), "");
+        EXPECT_EQ(support::CounterBreak(wav.data), "");
         // At most a second of what the card had been given goes: given by
         // the cut, or, in a stall, by the stall's start.
         const long long given =
@@ -135,7 +135,7 @@ TEST(EmulatedOss, RecordingHoldsEveryFrame)
                                      .Text();
     const e2e::Run run = handheld.Start(scenario, 30, kCounterMic);
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
-    const e2e::Wav wav = OnlyRecording(handheld, run);
+    const support::Wav wav = OnlyRecording(handheld, run);
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     // All it was handed up to the stop; the emulation's last lump was not.
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 3300 ms: key down down"));

@@ -11,19 +11,15 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
-
-std::string RecordPath(const std::string& name)
-{
-    return std::string(e2e::kRecordFolder) + "/" + name;
-}
+using e2e::kCounterMic;
+using e2e::RecordPath;
 
 std::string Started(const std::string& name)
 {
@@ -65,12 +61,12 @@ TEST(Recording, ByTouchStoppedByCode9AndPlayedByCode8WithTheRefusalsOnTheWay)
     const std::string& name = names[0];
     EXPECT_TRUE(e2e::NamedFromClock(name, from, from + static_cast<time_t>(run.seconds) + 1));
 
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(name)));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(name)));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "key down tab"));
     const std::string bytes = std::to_string(wav.data.size());
 
-    const e2e::Wav speaker = e2e::ReadWav(handheld.Path("/sim/speaker.wav"));
+    const support::Wav speaker = support::ReadWav(handheld.Path("/sim/speaker.wav"));
     ASSERT_TRUE(speaker.IsRecorderFormat()) << speaker.error;
     EXPECT_TRUE(speaker.data == wav.data) << "the speaker played " << speaker.data.size()
                                           << " bytes, the recording holds " << wav.data.size();
@@ -145,17 +141,17 @@ TEST(Recording, ByCode18AndButton10StoppedByCode10AndTheButtonPlayedByButton0And
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 2u) << run.out;
     const char* const stops[] = {"key down 266", "touch down 218 218"};
-    std::vector<e2e::Wav> recordings;
+    std::vector<support::Wav> recordings;
     for (size_t i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(names[i]);
         EXPECT_TRUE(
             e2e::NamedFromClock(names[i], from, from + static_cast<time_t>(run.seconds) + 1));
-        recordings.push_back(e2e::ReadWav(handheld.Path(RecordPath(names[i]))));
+        recordings.push_back(support::ReadWav(handheld.Path(RecordPath(names[i]))));
         EXPECT_TRUE(e2e::IsCounterRecording(recordings.back()));
         EXPECT_TRUE(e2e::HoldsItsCapture(run, recordings.back(), i, stops[i]));
     }
     // The speaker holds the last playback: the second recording, whole.
-    const e2e::Wav speaker = e2e::ReadWav(handheld.Path("/sim/speaker.wav"));
+    const support::Wav speaker = support::ReadWav(handheld.Path("/sim/speaker.wav"));
     ASSERT_TRUE(speaker.IsRecorderFormat()) << speaker.error;
     EXPECT_TRUE(speaker.data == recordings[1].data)
         << "the speaker played " << speaker.data.size() << " bytes, the recording holds "
@@ -200,7 +196,7 @@ TEST(Recording, Code14DuringARecordingClosesTheFileAndLeavesForTheMainView)
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "key down kp_plus"));
     EXPECT_EQ(
@@ -230,11 +226,11 @@ TEST(Recording, Code14DuringAPlaybackLeavesForTheMainViewAndKeepsTheRecording)
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1800 ms: key down down"));
 
-    const e2e::Wav speaker = e2e::ReadWav(handheld.Path("/sim/speaker.wav"));
+    const support::Wav speaker = support::ReadWav(handheld.Path("/sim/speaker.wav"));
     ASSERT_TRUE(speaker.IsRecorderFormat()) << speaker.error;
     // Cut by the leave, whenever the machine took it up.
     EXPECT_GT(speaker.data.size(), 0u);
@@ -303,7 +299,7 @@ TEST(Recording, RecordingsStartedInTheSameSecondAreAllKept)
         // file without samples.
         for (const std::string& name : started) {
             SCOPED_TRACE(name);
-            const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(name)));
+            const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(name)));
             if (wav.data.empty())
                 EXPECT_TRUE(wav.error.empty() && wav.HeaderMatchesFile()) << wav.error;
             else
@@ -330,7 +326,7 @@ TEST(Recording, APlayCommandRightAfterTheStopLeavesTheStopStanding)
     ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-main"));
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav = e2e::ReadWav(handheld.Path(RecordPath(names[0])));
+    const support::Wav wav = support::ReadWav(handheld.Path(RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "key down 266"));
     EXPECT_EQ(e2e::MissingInOrder(

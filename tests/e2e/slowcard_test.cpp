@@ -13,7 +13,7 @@
 
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -131,8 +131,7 @@ TEST_P(SlowCardTest, AnswersAtOnceAndLeavesWholeFiles)
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        const e2e::Wav wav =
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name));
+        const support::Wav wav = support::ReadWav(handheld.Path(e2e::RecordPath(name)));
         EXPECT_TRUE(e2e::IsCounterRecording(wav));
         EXPECT_TRUE(wav.EndedWhole()) << wav.file_size << " bytes declare " << wav.data_size;
         if (s.played_whole && name == names.back()) {

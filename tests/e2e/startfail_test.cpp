@@ -12,14 +12,14 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
 
 // The second recording cannot open its sound device: message 0, its own new
 // file is deleted (it never held anything), the first recording stays.
@@ -40,8 +40,8 @@ TEST(StartFailure, ARecordingWithoutItsSoundDeviceDeletesOnlyItsOwnFile)
         EXPECT_EQ(e2e::MessageOnShot(handheld, "message.bmp"), 0);
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_EQ(names.size(), 1u) << run.out;
-        const std::string first = std::string(e2e::kRecordFolder) + "/" + names[0];
-        EXPECT_TRUE(e2e::IsCounterRecording(e2e::ReadWav(handheld.Path(first))));
+        const std::string first = e2e::RecordPath(names[0]);
+        EXPECT_TRUE(e2e::IsCounterRecording(support::ReadWav(handheld.Path(first))));
         int unlinked = 0;
         for (const std::string& message : run.Messages()) {
             if (message.rfind("unlink file(", 0) != 0)
@@ -128,8 +128,8 @@ TEST(StartFailure, WithoutTheFontMessage5ThenTheRecorderWorks)
     EXPECT_EQ(run.Count("(Record) RecordStop..."), 1) << run.out;
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(e2e::IsCounterRecording(
-        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]))));
+    EXPECT_TRUE(
+        e2e::IsCounterRecording(support::ReadWav(handheld.Path(e2e::RecordPath(names[0])))));
 }
 
 // A FIFO in place of the settings file has nobody writing to it: reading it

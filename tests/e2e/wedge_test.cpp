@@ -17,14 +17,14 @@
 #include "tests/e2e/checks.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/screen.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 using e2e::Handheld;
 using e2e::Scenario;
 
-const std::map<std::string, std::string> kCounterMic = {{"HANDHELD_MIC", "counter"}};
+using e2e::kCounterMic;
 
 // The screen is idle in `shot` as it was in idle.bmp: no message, the
 // buttons' idle faces, the counter at zero.
@@ -48,8 +48,7 @@ std::vector<std::string> ValidRecordings(const Handheld& handheld)
 {
     std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     for (const std::string& name : names)
-        EXPECT_TRUE(e2e::IsCounterRecording(
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name))))
+        EXPECT_TRUE(e2e::IsCounterRecording(support::ReadWav(handheld.Path(e2e::RecordPath(name)))))
             << name;
     return names;
 }
@@ -119,9 +118,7 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
         if (c.check)
             c.check(handheld, run);
         for (const std::string& name : ValidRecordings(handheld))
-            EXPECT_GT(
-                e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name)).data_size,
-                0u)
+            EXPECT_GT(support::ReadWav(handheld.Path(e2e::RecordPath(name))).data_size, 0u)
                 << "an empty recording was kept: " << name;
         if (c.leaves_with) {
             ASSERT_TRUE(e2e::EndedWith(run, handheld, c.leaves_with));
@@ -141,8 +138,7 @@ TEST_P(WedgeTest, EndsTheRunAndComesBackOrLeavesAsItsMessageSays)
             << run.out;
         const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
         ASSERT_FALSE(names.empty());
-        const e2e::Wav last =
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names.back()));
+        const support::Wav last = support::ReadWav(handheld.Path(e2e::RecordPath(names.back())));
         EXPECT_TRUE(
             e2e::HoldsItsCapture(run, last, e2e::CapturesRead(run).size() - 1,
                                  "scenario at " + std::to_string(t + 1300) + " ms: key down down"));
@@ -326,8 +322,7 @@ TEST(Wedge, ARecordingHeldUpByAStalledCardIsNotTakenForAnEmptyOne)
     EXPECT_EQ(run.out.find("unlink file("), std::string::npos) << run.out;
     const std::vector<std::string> names = handheld.List(e2e::kRecordFolder);
     ASSERT_EQ(names.size(), 1u) << run.out;
-    const e2e::Wav wav =
-        e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + names[0]));
+    const support::Wav wav = support::ReadWav(handheld.Path(e2e::RecordPath(names[0])));
     EXPECT_TRUE(e2e::IsCounterRecording(wav));
     EXPECT_TRUE(e2e::HoldsItsCapture(run, wav, 0, "scenario at 1200 ms: key down down"));
 }

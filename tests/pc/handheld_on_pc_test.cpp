@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
 #include "tests/pc/tone.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -184,7 +184,7 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
     // recording. The level is the source's, as the recorder's mixer
     // settings left it.
     const double level_db = kSineSourceDb + std::stod(facts.at("microphone_volume_db"));
-    const e2e::Wav microphone = e2e::ReadWav(out + "/microphone.wav");
+    const support::Wav microphone = support::ReadWav(out + "/microphone.wav");
     ASSERT_EQ(microphone.error, "");
     for (const std::string& fault :
          ToneFaults(e2e::ReadTone(microphone.data, kRate, kToneHz), level_db))
@@ -195,7 +195,7 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
     for (const auto& entry : fs::directory_iterator(folder_of_recordings))
         recordings.push_back(entry.path());
     ASSERT_EQ(recordings.size(), 1u);
-    const e2e::Wav wav = e2e::ReadWav(recordings[0]);
+    const support::Wav wav = support::ReadWav(recordings[0]);
     ASSERT_EQ(wav.error, "");
     EXPECT_TRUE(wav.IsRecorderFormat());
     EXPECT_TRUE(wav.HeaderMatchesFile())
@@ -213,7 +213,7 @@ TEST(HandheldOnPc, RecordsPlaysBackAndLeavesForTheListOfRecordings)
     // What the speaker played is the recording, whole and exact but for its
     // first 50 ms: the sink's monitor may miss the start of a stream by about
     // the sink's latency (up to 30 ms seen here).
-    const e2e::Wav speaker = e2e::ReadWav(out + "/speaker.wav");
+    const support::Wav speaker = support::ReadWav(out + "/speaker.wav");
     ASSERT_EQ(speaker.error, "");
     const size_t skip = kRate / 20;
     const e2e::Playback playback = e2e::ComparePlayback(wav.data, speaker.data, skip);

@@ -8,13 +8,13 @@
 // under the sanitizers too.
 
 #include <SDL.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -27,7 +27,9 @@
 #include "sim/handheld.h"
 #include "sim/soundcard.h"
 #include "tests/e2e/harness.h"
-#include "tests/e2e/wav.h"
+#include "tests/support/bench.h"
+#include "tests/support/handheld.h"
+#include "tests/support/recording.h"
 #include "ui/imagebutton.h"
 #include "view/recorderview.h"
 
@@ -37,7 +39,6 @@ namespace card = sim::soundcard;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kCyclesPerRun = 28;
-constexpr const char* kRecordFolder = "/mnt/sd/music/rec";
 // A header is rewritten every half second of sound (88200 bytes a second),
 // so a recording cut by the pulled card may declare up to that much less
 // than it holds, plus the block in flight.
@@ -106,19 +107,6 @@ std::optional<std::string> PathIn(const std::string& message, const std::string&
     return message.substr(head.size(), message.size() - head.size() - tail.size());
 }
 
-// The names in a folder of the PC, sorted.
-std::set<std::string> NamesIn(const std::string& folder)
-{
-    std::set<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.insert(entry->d_name);
-        ::closedir(dir);
-    }
-    return names;
-}
-
 // Plays the user's part from its own thread: each step waits for the state
 // it needs (a hang ends the run and is reported), never for a time.
 class Driver {
@@ -169,15 +157,10 @@ private:
     // Waits for the state; on a hang the fault names it.
     bool Await(const char* state, const std::function<bool()>& holds)
     {
-        const auto deadline = Clock::now() + std::chrono::seconds(30);
-        while (!holds()) {
-            if (Clock::now() > deadline) {
-                fault_ = std::string("the recorder never became ") + state;
-                return false;
-            }
-            SDL_Delay(1);
-        }
-        return true;
+        if (support::Eventually(holds))
+            return true;
+        fault_ = std::string("the recorder never became ") + state;
+        return false;
     }
 
     bool Idle()
@@ -263,34 +246,22 @@ private:
     EndStep end_step_ = EndStep::kIdle;
 };
 
-class StressTest : public ::testing::TestWithParam<unsigned> {
-protected:
-    void SetUp() override
-    {
-        card::SetMic("counter");
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(320, 240, 24, 0), nullptr);
-        theApp.SetExitView("--view-apps");
-    }
-    void TearDown() override
-    {
-        SDL_Quit();
-        sim::Handheld::Instance().SetCard(sim::CardState::kIn);
-        card::SetMic("tone");
-    }
-};
+class StressTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(StressTest, EveryRecordingAskedForIsMadeWholeAndTheRunEndsCleanly)
 {
+    theApp.SetExitView("--view-apps");
     testing::internal::CaptureStdout();
-    auto* view = new CRecorderView();
-    ASSERT_EQ(view->Initialize(), 1);
-    Driver driver(*view, GetParam());
+    auto bench = std::make_unique<support::Bench>("counter");
+    ASSERT_EQ(bench->error(), "");
+    Driver driver(bench->view(), GetParam());
     std::thread user([&driver] { driver.Run(); });
-    EXPECT_EQ(EventLoopOf<CRecorderView>(*view).Run(), 0);
+    // A run takes seconds; the bound is for a loop that hangs, short of
+    // the test's own limit.
+    EXPECT_TRUE(bench->UntilLeft(std::chrono::minutes(4)));
     user.join();
-    view->ExitInstance();
-    delete view;
+    // The view's end is in the log too.
+    bench.reset();
     e2e::Run run;
     run.out = testing::internal::GetCapturedStdout();
     const char* const endings[] = {"the card pulled", "code 14", "SDL_QUIT"};
@@ -318,24 +289,22 @@ TEST_P(StressTest, EveryRecordingAskedForIsMadeWholeAndTheRunEndsCleanly)
     }
     EXPECT_EQ(started.size(), static_cast<size_t>(driver.recordings_asked())) << run.out;
     std::set<std::string> on_card;
-    for (const std::string& name : NamesIn(root + kRecordFolder))
-        on_card.insert(std::string(kRecordFolder) + "/" + name);
+    for (const std::string& path : support::Recordings())
+        on_card.insert(path.substr(root.size()));
     EXPECT_EQ(on_card, started);
 
     int cut = 0;
     for (const std::string& path : on_card) {
         SCOPED_TRACE(path);
-        const e2e::Wav wav = e2e::ReadWav(root + path);
-        ASSERT_TRUE(wav.IsRecorderFormat()) << wav.error;
-        EXPECT_GT(wav.data.size(), 0u);
-        EXPECT_EQ(e2e::CounterBreak(wav.data), "");
-        if (wav.HeaderMatchesFile())
+        // What lies beyond the header is the counter's too.
+        EXPECT_EQ(support::CounterBreak(support::ReadWav(root + path).data), "");
+        const std::string fault = support::RecordingFault(root + path, support::kPartFrame);
+        if (fault.empty())
             continue;
         // Only the recording the pulled card cut short may lag behind.
         ++cut;
-        EXPECT_TRUE(driver.cut_a_recording());
-        EXPECT_LT(wav.data_size, wav.data.size());
-        EXPECT_LE(wav.data.size() - wav.data_size, kHeaderLag);
+        EXPECT_TRUE(driver.cut_a_recording()) << fault;
+        EXPECT_EQ(support::RecordingFault(root + path, kHeaderLag), "");
     }
     EXPECT_LE(cut, 1);
 }

@@ -1,5 +1,9 @@
 #include "tests/support/handheld.h"
 
+#include <dirent.h>
+
+#include <algorithm>
+
 #include "sim/faults.h"
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
@@ -24,11 +28,26 @@ void ResetHandheld(const std::string& mic)
     card::SetBlockSize(0);
     card::SetEmulated(false);
     card::SetPlaybackHung(false);
+    card::HangOpenDsp(false);
     card::SetAbilities(card::Abilities{});
     card::SetMic(mic);
     for (auto device : {sim::faults::Device::kDsp, sim::faults::Device::kMixer,
                         sim::faults::Device::kCard, sim::faults::Device::kGpio})
         sim::faults::Heal(device);
+}
+
+std::vector<std::string> Recordings()
+{
+    std::vector<std::string> paths;
+    const std::string folder = sim::Handheld::Instance().Root() + kRecordFolder;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                paths.push_back(folder + "/" + entry->d_name);
+        closedir(dir);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 bool CardFilesClosed(std::chrono::milliseconds bound)

@@ -82,19 +82,10 @@ std::string LifeOf(const Sweep& s)
 ::testing::AssertionResult RecordingsAreTrue(const Handheld& handheld)
 {
     for (const std::string& name : handheld.List(e2e::kRecordFolder)) {
-        const e2e::Wav wav =
-            e2e::ReadWav(handheld.Path(std::string(e2e::kRecordFolder) + "/" + name));
-        if (!wav.error.empty())
-            return ::testing::AssertionFailure() << name << ": " << wav.error;
-        if (!wav.IsRecorderFormat())
-            return ::testing::AssertionFailure() << name << ": not the recorder's format";
-        if (wav.data_size > wav.data.size() || wav.data_size % 4 != 0)
-            return ::testing::AssertionFailure()
-                   << name << ": the header declares " << wav.data_size << " bytes, the file holds "
-                   << wav.data.size();
-        const std::string broken = e2e::CounterBreak(wav.data.substr(0, wav.data_size));
-        if (!broken.empty())
-            return ::testing::AssertionFailure() << name << ": the counter breaks at " << broken;
+        const std::string fault =
+            support::RecordingFault(handheld.Path(e2e::RecordPath(name)), support::kAnyLag);
+        if (!fault.empty())
+            return ::testing::AssertionFailure() << fault;
     }
     return ::testing::AssertionSuccess();
 }

@@ -18,12 +18,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
 
 #include "sim/handheld.h"
 #include "sim/sdlext_sim.h"
+#include "tests/support/bench.h"
 #include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
@@ -108,8 +110,8 @@ protected:
         machine.SetCard(sim::CardState::kIn);
         machine.SetHold(false);
         machine.SetBattery(1);
-        ASSERT_EQ(0, SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) << SDL_GetError();
-        ASSERT_NE(nullptr, SDL_SetVideoMode(320, 240, 24, 0)) << SDL_GetError();
+        sdl_.emplace();
+        ASSERT_EQ(sdl_->error(), "");
     }
 
     void TearDown() override
@@ -124,7 +126,7 @@ protected:
             fs::rename(font_ + ".away", font_);
         while (TTF_WasInit())
             TTF_Quit();
-        SDL_Quit();
+        sdl_.reset();
     }
 
     CRecorderView& NewView()
@@ -165,6 +167,7 @@ protected:
     std::string settings_;
     std::string saved_settings_;
     std::string font_;
+    std::optional<support::SdlScreen> sdl_;
     CRecorderView* view_ = nullptr;
 };
 

@@ -25,6 +25,7 @@
 #include "sim/handheld.h"
 #include "sim/sdcard.h"
 #include "sim/soundcard.h"
+#include "tests/support/bench.h"
 #include "tests/support/wait.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
@@ -32,9 +33,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-// Long enough that only a hang runs into it, however loaded the machine.
-constexpr int kHungMs = 30000;
 constexpr int64_t kBytesPerSecond = 88200;
 
 bool IsUser(const SDL_Event& e, int code)
@@ -44,91 +42,44 @@ bool IsUser(const SDL_Event& e, int code)
 
 class RunControl : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(320, 240, 24, 0), nullptr);
-        NewView();
-    }
-    void TearDown() override
-    {
-        if (view_) {
-            view_->ExitInstance();
-            delete view_;
-        }
-        SDL_Quit();
-    }
+    void SetUp() override { ASSERT_EQ(bench_.error(), ""); }
 
-    // A fresh view, as after a new start of the recorder; what the old one's
-    // worker posted is not the new one's business.
-    void NewView()
-    {
-        if (view_) {
-            view_->ExitInstance();
-            delete view_;
-        }
-        DiscardUserEvents();
-        view_ = new CRecorderView();
-        ASSERT_EQ(view_->Initialize(), 1);
-    }
-
-    // As the event loop: the end of the loop is noted, not handed over.
-    void Dispatch(const SDL_Event& event)
-    {
-        if (IsUser(event, EVT_QUIT_LOOP))
-            left_ = true;
-        else if (event.type == SDL_USEREVENT)
-            DispatchEventTo(*view_, event);
-    }
+    // A fresh view, as after a new start of the recorder.
+    void NewView() { ASSERT_TRUE(bench_.NewView()) << bench_.error(); }
 
     // The main thread's part, as the event loop does it: hands the view its
     // events until `until` says the event ends the wait; that event is
     // handed over too when `dispatch_last`. False when nothing came before
     // the hung bound.
-    bool Loop(const std::function<bool(const SDL_Event&)>& until, bool dispatch_last = false,
-              int timeout_ms = kHungMs)
+    bool Loop(const std::function<bool(const SDL_Event&)>& until, bool dispatch_last = false)
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        SDL_Event event;
-        while (Clock::now() < deadline) {
-            if (!TakeUserEvent(&event)) {
-                SDL_Delay(1);
-                continue;
-            }
-            const bool last = until(event);
-            if (!last || dispatch_last)
-                Dispatch(event);
-            if (last)
+        bool seen = false;
+        bench_.OnEvent([&](const SDL_Event& e) {
+            if (!until(e))
                 return true;
-        }
-        return false;
+            seen = true;
+            return dispatch_last;
+        });
+        // The event waited for may be the one that ends the loop.
+        const bool came = bench_.Until([&] { return seen; }) || seen;
+        bench_.OnEvent(nullptr);
+        return came;
     }
 
     // Runs the loop, handing everything to the view, until `done` holds.
-    bool RunUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kHungMs);
-        SDL_Event event;
-        while (!done()) {
-            if (Clock::now() >= deadline)
-                return false;
-            if (!TakeUserEvent(&event))
-                SDL_Delay(1);
-            else
-                Dispatch(event);
-        }
-        return true;
-    }
+    bool RunUntil(const std::function<bool()>& done) { return bench_.Until(done); }
 
     // Runs the loop until the recording has taken in this much sound.
     bool RecordFor(double seconds)
     {
         const auto bytes = static_cast<int64_t>(seconds * kBytesPerSecond);
-        return RunUntil([&] { return view_->wav->captured_bytes() >= bytes; });
+        return RunUntil([&] { return view()->wav->captured_bytes() >= bytes; });
     }
 
-    CRecorderView* view_ = nullptr;
-    bool left_ = false;  // the view ended the loop
+    // The bench's view of the moment.
+    CRecorderView* view() { return &bench_.view(); }
+
+    support::Bench bench_;
 };
 
 // The card stalls the new recording's file as it is made, and the user
@@ -140,10 +91,10 @@ TEST_F(RunControl, ALeaveIsNotHeldUpByACardThatStallsTheNewFile)
     // second. The stall is far longer than a leave may take.
     sim::sdcard::AfterNextCreate(
         [] { sim::sdcard::AfterNextCreate([] { sim::sdcard::SetStall(10000, 0); }); });
-    view_->OnKeyCommand(0, 18);
-    ASSERT_TRUE(view_->recording.load());
-    const std::string file = sim::Handheld::Instance().MapPath(view_->file_path);
-    view_->OnKeyCommand(0, 14);
+    view()->OnKeyCommand(0, 18);
+    ASSERT_TRUE(view()->recording.load());
+    const std::string file = sim::Handheld::Instance().MapPath(view()->file_path);
+    view()->OnKeyCommand(0, 14);
     EXPECT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_RECORD_EXIT); }));
     struct stat st {};
     EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
@@ -175,27 +126,26 @@ TEST_F(RunControl, StopAndExitRequestsAreTakenUpAndTheRunPutsTheViewBack)
         {"leave during a recording", 18, 14, EVT_RECORD_EXIT, false, true},
     };
     // Something to play: a recording of three seconds.
-    view_->OnKeyCommand(0, 18);
+    view()->OnKeyCommand(0, 18);
     ASSERT_TRUE(RecordFor(3));
-    view_->OnKeyCommand(0, 9);
+    view()->OnKeyCommand(0, 9);
     ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_RECORD_FINISHED); }, true));
 
     for (const TakeUpCase& c : cases) {
         SCOPED_TRACE(c.what);
         theApp.SetExitView("--view-apps");
-        left_ = false;
-        view_->OnKeyCommand(0, c.start_code);
-        ASSERT_TRUE(c.playback ? view_->playing.load() : view_->recording.load());
+        view()->OnKeyCommand(0, c.start_code);
+        ASSERT_TRUE(c.playback ? view()->playing.load() : view()->recording.load());
         // Well under way: half a second of sound taken in, or played.
         ASSERT_TRUE(c.playback ? RunUntil([] {
             const sim::soundcard::DspStatus dsp = sim::soundcard::Dsp();
             return dsp.open && !dsp.capture && dsp.moved >= kBytesPerSecond / 2;
         })
                                : RecordFor(0.5));
-        CMemButton* button = c.playback ? view_->play_button : view_->record_button;
+        CMemButton* button = c.playback ? view()->play_button : view()->record_button;
         ASSERT_TRUE(button->IsEnabled());
-        ASSERT_TRUE(c.playback ? view_->playing.load() : view_->recording.load());
-        view_->OnKeyCommand(0, c.request_code);
+        ASSERT_TRUE(c.playback ? view()->playing.load() : view()->recording.load());
+        view()->OnKeyCommand(0, c.request_code);
         bool taken_up = false;
         ASSERT_TRUE(Loop(
             [&](const SDL_Event& e) {
@@ -205,25 +155,25 @@ TEST_F(RunControl, StopAndExitRequestsAreTakenUpAndTheRunPutsTheViewBack)
             true));
         EXPECT_TRUE(taken_up);
         // The worker's end is reaped, and the run leaves nothing behind.
-        ASSERT_TRUE(RunUntil([&] { return view_->run.state() == RunState::kIdle; }));
-        EXPECT_FALSE(view_->recording || view_->playing);
-        EXPECT_FALSE(view_->stop_request || view_->exit_request);
+        ASSERT_TRUE(RunUntil([&] { return view()->run.state() == RunState::kIdle; }));
+        EXPECT_FALSE(view()->recording || view()->playing);
+        EXPECT_FALSE(view()->stop_request || view()->exit_request);
         char exit_view[32] = "";
         if (c.leaves) {
-            ASSERT_TRUE(RunUntil([&] { return left_; }));
+            ASSERT_TRUE(bench_.UntilLeft());
             theApp.GetExitView(exit_view, sizeof exit_view);
             EXPECT_STREQ(exit_view, "--view-main");
-            const std::string recorded = view_->file_path;
+            const std::string recorded = view()->file_path;
             NewView();
-            std::snprintf(view_->file_path, sizeof view_->file_path, "%s", recorded.c_str());
+            std::snprintf(view()->file_path, sizeof view()->file_path, "%s", recorded.c_str());
             continue;
         }
         // Back to idle: every button is there to be pressed again.
-        for (CMemButton* b : {view_->play_button, view_->record_button, view_->list_button})
+        for (CMemButton* b : {view()->play_button, view()->record_button, view()->list_button})
             EXPECT_TRUE(b->IsEnabled());
-        EXPECT_EQ(view_->play_button->frame, 0);
-        EXPECT_EQ(view_->record_button->frame, 0);
-        EXPECT_FALSE(left_);
+        EXPECT_EQ(view()->play_button->frame, 0);
+        EXPECT_EQ(view()->record_button->frame, 0);
+        EXPECT_FALSE(bench_.left());
         theApp.GetExitView(exit_view, sizeof exit_view);
         EXPECT_STREQ(exit_view, "--view-apps");
     }
@@ -236,8 +186,7 @@ public:
     explicit HangWatch(const char* what)
         : watch_([this, what] {
               std::unique_lock<std::mutex> hold(lock_);
-              if (!returned_.wait_for(hold, std::chrono::milliseconds(kHungMs),
-                                      [this] { return done_; })) {
+              if (!returned_.wait_for(hold, support::kHung, [this] { return done_; })) {
                   std::fprintf(stderr, "%s hangs\n", what);
                   std::abort();
               }
@@ -267,25 +216,25 @@ private:
 TEST_F(RunControl, TeardownDuringARunEndsTheRunWithoutADraw)
 {
     for (int code : {18, 8}) {
-        view_->OnKeyCommand(0, code);
+        view()->OnKeyCommand(0, code);
         // A second of sound to play back in the next round; that playback
         // well under way.
         ASSERT_TRUE(code == 18 ? RecordFor(1) : RunUntil([] {
             const sim::soundcard::DspStatus dsp = sim::soundcard::Dsp();
             return dsp.open && !dsp.capture && dsp.moved >= kBytesPerSecond / 4;
         }));
-        ASSERT_TRUE(view_->recording || view_->playing) << code;
-        const std::string recorded = view_->file_path;
+        ASSERT_TRUE(view()->recording || view()->playing) << code;
+        const std::string recorded = view()->file_path;
         {
             const HangWatch watch("teardown during a run");
-            view_->ExitInstance();
+            view()->ExitInstance();
         }
-        EXPECT_EQ(view_->record_thread, nullptr);
-        EXPECT_EQ(view_->play_thread, nullptr);
-        EXPECT_EQ(view_->wav, nullptr);
+        EXPECT_EQ(view()->record_thread, nullptr);
+        EXPECT_EQ(view()->play_thread, nullptr);
+        EXPECT_EQ(view()->wav, nullptr);
         NewView();
         // The recording that teardown finished is the next round's to play.
-        std::snprintf(view_->file_path, sizeof view_->file_path, "%s", recorded.c_str());
+        std::snprintf(view()->file_path, sizeof view()->file_path, "%s", recorded.c_str());
     }
 }
 
@@ -293,22 +242,22 @@ TEST_F(RunControl, TeardownDuringARunEndsTheRunWithoutADraw)
 // take it up; it must still leave, and never outlive the run into the next.
 TEST_F(RunControl, ALeaveNoWorkerTookUpLeavesInsteadOfOutlivingTheRun)
 {
-    view_->OnKeyCommand(0, 18);
+    view()->OnKeyCommand(0, 18);
     ASSERT_TRUE(RecordFor(0.5));
-    view_->OnKeyCommand(0, 18);
+    view()->OnKeyCommand(0, 18);
     ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_RECORD_FINISHED); }, true));
     theApp.SetExitView("--view-apps");
 
-    view_->OnKeyCommand(0, 8);
-    ASSERT_TRUE(view_->playing.load());
+    view()->OnKeyCommand(0, 8);
+    ASSERT_TRUE(view()->playing.load());
     // The playback has ended, and its end is not handled yet: the view still
     // counts as playing, so code 14 asks the worker, which is gone.
     ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_PLAY_FINISHED); }));
-    ASSERT_TRUE(view_->playing.load());
-    view_->OnKeyCommand(0, 14);
-    view_->OnUserEvent(EVT_PLAY_FINISHED, view_, nullptr);
-    EXPECT_FALSE(view_->exit_request.load());
-    EXPECT_EQ(view_->run.state(), RunState::kIdle);
+    ASSERT_TRUE(view()->playing.load());
+    view()->OnKeyCommand(0, 14);
+    view()->OnUserEvent(EVT_PLAY_FINISHED, view(), nullptr);
+    EXPECT_FALSE(view()->exit_request.load());
+    EXPECT_EQ(view()->run.state(), RunState::kIdle);
     EXPECT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_QUIT_LOOP); }));
     char exit_view[32] = "";
     theApp.GetExitView(exit_view, sizeof exit_view);
@@ -322,15 +271,14 @@ TEST_F(RunControl, AWorkerLeftBehindEndsItsRunOnTheViewItsOwnerKept)
 {
     using sim::faults::Device;
     sim::faults::Place({Device::kDsp, sim::faults::Action::kHang, "SETFRAGMENT", 0});
-    view_->OnKeyCommand(0, 18);
+    view()->OnKeyCommand(0, 18);
     ASSERT_TRUE(support::Eventually([] { return sim::faults::Hung(Device::kDsp) == 1; }));
-    view_->OnKeyCommand(0, 14);
+    view()->OnKeyCommand(0, 14);
     // Nobody answers the leave: it goes on without the worker.
     ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_QUIT_LOOP); }, true));
     // The application's owner ends it, as at the hand-over.
     CRecorderView* const own_view = theApp.view;
-    theApp.view = view_;
-    view_ = nullptr;
+    theApp.view = bench_.Release();
     theApp.ExitInstance();
     CRecorderView* const kept = theApp.view;
     theApp.view = own_view;
@@ -366,14 +314,14 @@ TEST_F(RunControl, APlaybackOfAnUnreadableFileShowsMessage1EvenOverANotice)
                           Case{"no WAV, under a notice", junk.c_str(), true}}) {
         theApp.SetExitView("--view-apps");
         if (c.notice)
-            view_->msg_box->Show(MSG_LOW_BATTERY);
-        std::snprintf(view_->file_path, sizeof view_->file_path, "%s", c.path);
-        view_->OnKeyCommand(0, 8);
+            view()->msg_box->Show(MSG_LOW_BATTERY);
+        std::snprintf(view()->file_path, sizeof view()->file_path, "%s", c.path);
+        view()->OnKeyCommand(0, 8);
         ASSERT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_WORKER_ENDED); })) << c.what;
-        view_->OnUserEvent(EVT_WORKER_ENDED, view_, nullptr);
-        EXPECT_EQ(view_->msg_box->msg_index, MSG_PLAY_FAILED) << c.what;
-        EXPECT_TRUE(view_->msg_box->visible.load()) << c.what;
-        EXPECT_EQ(view_->run.state(), RunState::kIdle) << c.what;
+        view()->OnUserEvent(EVT_WORKER_ENDED, view(), nullptr);
+        EXPECT_EQ(view()->msg_box->msg_index, MSG_PLAY_FAILED) << c.what;
+        EXPECT_TRUE(view()->msg_box->visible.load()) << c.what;
+        EXPECT_EQ(view()->run.state(), RunState::kIdle) << c.what;
         EXPECT_TRUE(Loop([](const SDL_Event& e) { return IsUser(e, EVT_QUIT_LOOP); })) << c.what;
         char exit_view[32] = "";
         theApp.GetExitView(exit_view, sizeof exit_view);

@@ -11,10 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/handheld.h"
+#include "tests/support/bench.h"
 #include "ui/image.h"
 #include "ui/imagebutton.h"
 #include "ui/msgbox.h"
@@ -131,9 +133,9 @@ protected:
         machine.SetBattery(1);
         machine.SetClock(LocalMinute(10, 30));
 
-        ASSERT_EQ(0, SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) << SDL_GetError();
-        screen_ = SDL_SetVideoMode(320, 240, 24, 0);
-        ASSERT_NE(nullptr, screen_) << SDL_GetError();
+        sdl_.emplace();
+        ASSERT_EQ(sdl_->error(), "");
+        screen_ = SDL_GetVideoSurface();
         skin_ = IMG_Load("./res/app_rec.png");
         ASSERT_NE(nullptr, skin_) << SDL_GetError();
         view_ = new CRecorderView;
@@ -154,7 +156,7 @@ protected:
         for (SDL_Surface* image : {skin_, other_})
             if (image)
                 SDL_FreeSurface(image);
-        SDL_Quit();
+        sdl_.reset();
     }
 
     void Draw() { view_->DrawScreen(SDL_GetVideoSurface()); }
@@ -242,6 +244,7 @@ protected:
     SDL_Surface* other_ = nullptr;       // the help page or message strip of a test
     SDL_Surface* background_ = nullptr;  // set while the help page lies under the status bar
     CRecorderView* view_ = nullptr;
+    std::optional<support::SdlScreen> sdl_;
 };
 
 TEST_F(ScreenTest, ClockShowsTwelveHourTimeWithItsMark)
