@@ -148,7 +148,8 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
 {
     // A first recording, then the card is out for 80 ms around the record
     // button's release. The status monitor, once a second, may see it too and
-    // end the run; then the run proves nothing and is made again.
+    // end the run; a loaded machine may take up the release only once the
+    // card is back. Then the run proves nothing and is made again.
     const std::string scenario = Scenario()
                                      .Tap(200, "key down")
                                      .Tap(1000, "key down")
@@ -167,7 +168,9 @@ TEST(Card, MissingAtTheStartOfARecordingShowsMessage3ThenTheButtonsComeBack)
     for (int attempt = 1; attempt <= 4; ++attempt) {
         Handheld handheld;
         const e2e::Run run = handheld.Start(scenario, 25, kCounterMic);
-        if (run.Count("No SD card & exit to mainApp !!...") > 0 && attempt < 4)
+        const bool missed = run.Count("No SD card & exit to mainApp !!...") > 0 ||
+                            run.Count("No SD card !!...") == 0;
+        if (missed && attempt < 4)
             continue;
         ASSERT_TRUE(e2e::EndedWith(run, handheld, "--view-apps"));
         EXPECT_EQ(run.Count("No SD card !!..."), 1) << run.out;

@@ -54,8 +54,10 @@ const Stall kStalls[] = {
     // recording starts and stops while the stall goes on.
     {"PlaybackStopDuringAStall",
      [](Scenario& s) {
-         s.Tap(200, kRecord).Tap(1700, kRecord).At(2200, "card stall 30000");
-         s.Tap(2600, kPlay).Tap(3100, kPlay).Tap(3800, kRecord).Tap(4800, kRecord);
+         // The stall comes once the stopped recording's file is ended, with
+         // room for a loaded machine.
+         s.Tap(200, kRecord).Tap(1700, kRecord).At(3200, "card stall 30000");
+         s.Tap(3600, kPlay).Tap(4100, kPlay).Tap(4800, kRecord).Tap(5800, kRecord);
          s.At(9000, "card stall 0").Tap(10000, kBack);
      },
      "--view-apps",

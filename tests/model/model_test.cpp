@@ -798,6 +798,11 @@ private:
     // and the last of them is the one to play.
     std::string CheckNewRecording(const std::vector<std::string>& before)
     {
+        // A run may end before its writer has ended the file, on a loaded
+        // machine: the writer goes on alone, and the file is whole once it
+        // is closed.
+        if (!support::CardFilesClosed())
+            return "the new recording's file was never closed; ";
         std::vector<std::string> made;
         for (const std::string& path : support::Recordings())
             if (std::find(before.begin(), before.end(), path) == before.end())
