@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+#include "app/budget.h"
+
 struct CardChores::Queue {
     std::mutex lock;
     std::condition_variable changed;
@@ -49,13 +51,18 @@ CardChores::CardChores() : queue_(std::make_shared<Queue>()) {}
 
 CardChores::~CardChores()
 {
+    bool idle = false;
     {
         std::lock_guard<std::mutex> hold(queue_->lock);
         queue_->ending = true;
+        idle = queue_->done == queue_->posted;
         queue_->changed.notify_all();
     }
-    // Not waited for: the owner has waited for the work it needs (Idle).
-    thread_.Join(std::chrono::milliseconds(0));
+    // An idle thread ends at once, and is joined: its end must not race the
+    // hand-over to the menu program, which a thread still ending could pass
+    // what it holds just then. One at work in a card that stalls is not
+    // waited for: the owner has waited for the work it needs (Idle).
+    thread_.Join(idle ? budget::kTakeUp : std::chrono::milliseconds(0));
 }
 
 void CardChores::StartOnce()
