@@ -26,11 +26,13 @@ std::vector<std::string> Sounding(const std::string& pcm)
 TEST(HostAudio, ThePcOutputPlaysWhatTheSpeakerPlayed)
 {
     e2e::Handheld handheld;
+    // The play comes 1.3 s after the stop: a play pressed while a loaded
+    // machine still ends the recording's run is refused.
     const std::string scenario = e2e::Scenario()
                                      .Tap(300, "key down")
                                      .Tap(1500, "key down")
-                                     .Tap(1800, "key backspace")
-                                     .At(4500, "quit")
+                                     .Tap(2800, "key backspace")
+                                     .At(5500, "quit")
                                      .Text();
     const std::string output = handheld.Path("/sim/host.raw");
     const e2e::Run run = handheld.Start(scenario, 20,
