@@ -58,10 +58,10 @@ CardChores::~CardChores()
         idle = queue_->done == queue_->posted;
         queue_->changed.notify_all();
     }
-    // An idle thread ends at once, and is joined: its end must not race the
-    // hand-over to the menu program, which a thread still ending could pass
-    // what it holds just then. One at work in a card that stalls is not
-    // waited for: the owner has waited for the work it needs (Idle).
+    // An idle thread ends at once, and is joined: a thread still ending at
+    // the hand-over could pass what it holds just then to the menu program.
+    // One at work in a card that stalls is not waited for: the owner has
+    // waited for the work it needs (Idle).
     thread_.Join(idle ? budget::kTakeUp : std::chrono::milliseconds(0));
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The handheld's screen as the recorder starts, shows and stops it. Each
 // backend defines these three. On the handheld they are SDL_Init, SDL_Flip
-// and SDL_Quit (but for a timer hung in a device) and nothing more, so the recorder does there
-// exactly what it does in SDL terms. The simulator hangs its own work on them: what it does is said
-// with each call.
+// and SDL_Quit (but for a timer hung in a device) and nothing more, so the
+// recorder does there exactly what it does in SDL terms. The simulator hangs
+// its own work on them: what it does is said with each call.
 //
 // Before StartScreen the simulator only answers the platform calls (the view
 // reads the clock and the battery while the globals are constructed); it

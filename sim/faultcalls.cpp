@@ -70,7 +70,7 @@ const std::vector<std::string>& Calls(Device device)
             calls.push_back(r.name);
         return calls;
     };
-    static const std::vector<std::string> calls[] = {
+    static const std::vector<std::string> calls[kDeviceCount] = {
         with({"open", "close", "read", "write", "poll", "ioctl"}, kDspRequests),
         with({"open", "close", "ioctl"}, kMixerRequests),
         {"open", "close", "read", "write", "lseek", "fdatasync", "ftruncate", "unlink", "mkdir",

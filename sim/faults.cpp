@@ -93,8 +93,8 @@ private:
     std::mutex lock_;
     std::condition_variable healing_;
     std::vector<Fault> armed_;
-    int healed_[4] = {};
-    int hung_[4] = {};
+    int healed_[kDeviceCount] = {};
+    int hung_[kDeviceCount] = {};
 };
 
 // Never destroyed: a call hung in it may outlive every static of the

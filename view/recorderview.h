@@ -174,8 +174,6 @@ private:
     void StatusTick(const StatusReading& reading);
     // A GPIO driver's answer; 0 without the driver (-1).
     static int AskGpio(int fd, unsigned long request);
-    // The GPIO descriptor's owners: the view, and a tick under way.
-    std::shared_ptr<const int> gpio_held_;
     void LeaveWith(const char* view_name);
     // Shows a message that tells how a run ended: it must be seen.
     void ShowOutcome(int index);
@@ -184,6 +182,10 @@ private:
     void RefusePlayStart(const char* why);
     // Record start refused by the card; the message tells the rest.
     void FailRecordStart(int message);
+
+    // The GPIO descriptor's owners: the view, and a tick under way or a
+    // press's look at the card, each of which closes it if it is the last.
+    std::shared_ptr<const int> gpio_held_;
 };
 
 int RecordWorker(void* param);

@@ -31,8 +31,7 @@ void ResetHandheld(const std::string& mic)
     card::HangOpenDsp(false);
     card::SetAbilities(card::Abilities{});
     card::SetMic(mic);
-    for (auto device : {sim::faults::Device::kDsp, sim::faults::Device::kMixer,
-                        sim::faults::Device::kCard, sim::faults::Device::kGpio})
+    for (const sim::faults::Device device : sim::faults::kDevices)
         sim::faults::Heal(device);
 }
 

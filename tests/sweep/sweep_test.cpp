@@ -8,8 +8,8 @@
 //  - every recording kept on the card is in the recorder's format, and its
 //    header declares no more than it holds, in whole frames, of an unbroken
 //    counter run.
-// The list of calls is the simulator's own, so a call it learns to fault is
-// swept from then on.
+// The lists of devices and calls are the simulator's own, so a call it
+// learns to fault is swept from then on.
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ std::vector<Sweep> EveryCall()
 {
     std::vector<Sweep> sweeps;
     for (const Life life : {Life::kRecordPlayLeave, Life::kCardPulled})
-        for (const Device device : {Device::kDsp, Device::kMixer, Device::kCard, Device::kGpio})
+        for (const Device device : sim::faults::kDevices)
             for (const std::string& call : sim::faults::Calls(device))
                 for (const bool hang : {true, false})
                     sweeps.push_back({device, call, hang, life});
