@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,17 @@ bool ToLong(const std::string& word, long* value)
     char* end = nullptr;
     errno = 0;
     *value = std::strtol(word.c_str(), &end, 0);
+    return !word.empty() && *end == '\0' && errno == 0;
+}
+
+// A card's room in bytes: more than a 32-bit long holds on the handheld's
+// own build, where cards of many gigabytes are common.
+bool ToBytes(const std::string& word, int64_t* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long long read = std::strtoll(word.c_str(), &end, 0);
+    *value = read;
     return !word.empty() && *end == '\0' && errno == 0;
 }
 
@@ -269,7 +281,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
 {
     if (IsFaultAt(w))
         return ParseFaultAt(faults::Device::kCard, w, c, error);
-    long bytes = 0;
+    int64_t bytes = 0;
     long stall = 0;
     long every = 0;
     if (w.size() >= 3 && w[1] == "stall") {
@@ -281,7 +293,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
         c->act = [stall, every](Handheld&) { sdcard::SetStall(stall, every); };
         return true;
     }
-    if (w.size() == 3 && w[1] == "free" && ToLong(w[2], &bytes) && bytes >= 0) {
+    if (w.size() == 3 && w[1] == "free" && ToBytes(w[2], &bytes) && bytes >= 0) {
         c->act = [bytes](Handheld& machine) {
             machine.SetCardFree(bytes);
             machine.SetCard(CardState::kIn);

@@ -900,6 +900,9 @@ TEST(Model, RandomSequencesKeepTheInvariants)
     const long first = EnvNumber("MODEL_SEED", 1);
     const long count = EnvNumber("MODEL_SEQUENCES", 12);
     int left_early = 0;
+    // Told after every sequence ran, so that they end the test's long log
+    // rather than hide in its middle, which a runner may cut out.
+    std::vector<std::string> failures;
     for (long seed = first; seed < first + count; ++seed) {
         const Sequence sequence = MakeSequence(static_cast<unsigned>(seed));
         // Odd seeds: files of 0.4 s, so most recordings cross into new ones.
@@ -915,13 +918,16 @@ TEST(Model, RandomSequencesKeepTheInvariants)
             std::string(MODEL_FAILURES_DIR) + "/model-seed-" + std::to_string(seed) + ".txt";
         const std::string scenario = Scenario(shortest, static_cast<unsigned>(seed), file_limit);
         std::ofstream(path) << scenario;
-        ADD_FAILURE() << "seed " << seed << " (files of " << file_limit << " bytes; 0: the "
-                      << "recorder's own): " << broken << "\nthe shortest sequence found that "
-                      << "still fails (" << Attempt(shortest, file_limit) << "), "
-                      << shortest.size() << " of " << sequence.size()
-                      << " actions, as a scenario in " << path << ":\n"
-                      << scenario;
+        std::ostringstream failure;
+        failure << "seed " << seed << " (files of " << file_limit << " bytes; 0: the "
+                << "recorder's own): " << broken << "\nthe shortest sequence found that "
+                << "still fails (" << Attempt(shortest, file_limit) << "), " << shortest.size()
+                << " of " << sequence.size() << " actions, as a scenario in " << path << ":\n"
+                << scenario;
+        failures.push_back(failure.str());
     }
+    for (const std::string& failure : failures)
+        ADD_FAILURE() << failure;
     std::printf("%ld sequences from seed %ld; %d left the recorder before the final checks\n",
                 count, first, left_early);
     std::printf(

@@ -405,6 +405,7 @@ TEST(SimScenario, LinesParseOrAreNamed)
         {"10 card out", true, false},
         {"10 card free 0", true, false},
         {"10 card free -1", false, false},
+        {"10 card free 4000000000000", true, false},  // a card of 4 TB, on a 32-bit build too
         {"10 card stall 2000", true, false},
         {"10 card stall 2000 every 10000", true, false},
         {"10 card stall 2000 every 2000", false, false},
