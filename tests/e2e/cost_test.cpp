@@ -32,9 +32,9 @@ const Before kBefore[] = {
      [] {
          return Scenario()
              .Tap(200, "key down")
-             .Tap(1700, "key down")
-             .Tap(2500, "key backspace")   // plays 1.5 s
-             .Tap(3000, "key backspace");  // stopped half way
+             .Tap(1200, "key down")
+             .Tap(2500, "key backspace")   // plays 1 s
+             .Tap(2900, "key backspace");  // stopped half way
      }},
     // A start that fails ends the recorder's run (its message, then the
     // hand-off), so the start before the measured one is refused instead:
@@ -43,8 +43,8 @@ const Before kBefore[] = {
      [] {
          return Scenario()
              .Tap(200, "key down")
-             .Tap(1700, "key down")
-             .Tap(2500, "key backspace")  // plays 1.5 s to its end
+             .Tap(1200, "key down")
+             .Tap(2500, "key backspace")  // plays 1 s to its end
              .Tap(2800, "key down");      // refused: a playback runs
      }},
     {"ACardPulledAndPutBack",
