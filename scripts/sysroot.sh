@@ -28,7 +28,7 @@ esac
 suite=bookworm
 packages="libc6-dev,libstdc++6,libgcc-s1,libsdl1.2-dev,libsdl-image1.2-dev,libsdl-ttf2.0-dev,\
 libinih-dev,libpng-dev,libgtest-dev"
-[ "$flavour" = pulse ] && packages="libc6,libstdc++6,libgcc-s1,libpulsedsp"
+[ "$flavour" = pulse ] && packages="libc6,libstdc++6,libgcc-s1,libatomic1,libpulsedsp"
 [ "$flavour" = board ] && packages="linux-image-rpi,busybox-static"
 [ "$arch:$flavour" = amd64:board ] && packages="linux-image-amd64,busybox-static"
 cache=${RECORDER_SYSROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/recorder-sysroots}
