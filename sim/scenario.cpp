@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -50,23 +51,25 @@ Words KeysOf(const Map& map)
     return keys;
 }
 
-bool ToLong(const std::string& word, long* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtol(word.c_str(), &end, 0);
-    return !word.empty() && *end == '\0' && errno == 0;
-}
-
-// A card's room in bytes: more than a 32-bit long holds on the handheld's
-// own build, where cards of many gigabytes are common.
-bool ToBytes(const std::string& word, int64_t* value)
+// 64 bits on every build: a card's room is more than a 32-bit long holds on
+// the handheld's own build, where cards of many gigabytes are common.
+bool ToInt64(const std::string& word, int64_t* value)
 {
     char* end = nullptr;
     errno = 0;
     const long long read = std::strtoll(word.c_str(), &end, 0);
     *value = read;
     return !word.empty() && *end == '\0' && errno == 0;
+}
+
+bool ToLong(const std::string& word, long* value)
+{
+    int64_t wide = 0;
+    if (!ToInt64(word, &wide) || wide < std::numeric_limits<long>::min() ||
+        wide > std::numeric_limits<long>::max())
+        return false;
+    *value = static_cast<long>(wide);
+    return true;
 }
 
 // A key: the name of a key a scenario is likely to press, its SDL key
@@ -293,7 +296,7 @@ bool ParseCard(const Words& w, ScenarioCommand* c, std::string* error)
         c->act = [stall, every](Handheld&) { sdcard::SetStall(stall, every); };
         return true;
     }
-    if (w.size() == 3 && w[1] == "free" && ToBytes(w[2], &bytes) && bytes >= 0) {
+    if (w.size() == 3 && w[1] == "free" && ToInt64(w[2], &bytes) && bytes >= 0) {
         c->act = [bytes](Handheld& machine) {
             machine.SetCardFree(bytes);
             machine.SetCard(CardState::kIn);
