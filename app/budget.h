@@ -46,12 +46,18 @@ static_assert(kCardAnswer + kHeader < kStart, "a recording starts within half a 
 // The writer's catching up for a header rewrite, and its end of the file at
 // a close; a card that stalls longer is left to the writer.
 constexpr milliseconds kFlush{150};
-constexpr milliseconds kFinish{450};
+constexpr milliseconds kFinish{350};
 // A capture told to stop ends at once; one that does not is held by a
 // device that hangs, and keeps the device, which it closes when it lets go.
 constexpr milliseconds kCaptureStop{200};
-static_assert(kTakeUp + kFlush + kCaptureStop + kFinish < kLeave,
-              "a recording's worker ends its run within a leave");
+// What the view's end and the hand-over to the menu program take after the
+// leave's last wait: the waits end this much before the leave's second.
+constexpr milliseconds kHandOver{100};
+// A loaded or slow processor needs room beyond the sum of the worker's own
+// bounds for the work between them, or the leave's timer ends the run first.
+constexpr milliseconds kWorkerSlack{150};
+static_assert(kTakeUp + kFlush + kCaptureStop + kFinish + kWorkerSlack + kHandOver <= kLeave,
+              "a recording's worker ends its run within a leave's waits, with room to spare");
 
 // ---- Sound that does not come ----
 
@@ -71,16 +77,16 @@ constexpr milliseconds kCardRetries[] = {milliseconds(250), milliseconds(750), m
 // A play-out naps at most this long between looks at what is left to play.
 constexpr milliseconds kPlayOutNap{100};
 
-// The moment a leave must be over by, for every thread that waits on its
-// way: each wait is its own bound or what is left, whichever is shorter.
-// None until Start; the first Start holds.
+// The moment a leave's waits must be over by, kHandOver before its second,
+// for every thread that waits on its way: each wait is its own bound or what
+// is left, whichever is shorter. None until Start; the first Start holds.
 class Deadline {
 public:
     using Clock = std::chrono::steady_clock;
 
     void Start()
     {
-        const Clock::rep when = (Clock::now() + kLeave).time_since_epoch().count();
+        const Clock::rep when = (Clock::now() + kLeave - kHandOver).time_since_epoch().count();
         Clock::rep none = kNone;
         end_.compare_exchange_strong(none, when);
     }
